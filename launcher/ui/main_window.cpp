@@ -1,19 +1,250 @@
-// PLACEHOLDER main window: a window of class "TovixMobileConnectorWindow" that closes itself when
-// StopEvent is set, so that the process roles can be tested against a real window process. It is
-// replaced by the real main window.
+// The main window of the window role: RunWindow's set-up (DPI, palette, fonts, icon, classes, connector
+// session, placement), the creation step that walks the control table, painting of the panels and icon,
+// the static-text colour rule, the system-menu link to the connector page, command routing to the
+// controller and the message loop. Called by the window role of LauncherMain; tests call OpenMainWindow.
 #include "main_window.h"
+#include <shellapi.h>
+#include <stdio.h>
+#include "api/request_worker.h"
+#include "controller.h"
+#include "layout.h"
+#include "palette.h"
+#include "qr_view.h"
+#include "update_offer.h"
 
 WindowRoleState WindowRole;
 NamedControls Controls;
 Palette palette;
 WindowFonts Fonts;
 
+enum { AppIconResource = 101, TextReadBackUnits = 512, ConnectorPageUnits = 64 };
+
+// Where the creation step stores each control's handle; null for the seven never addressed again.
+static HWND* const NamedControlSlot[ControlCount] = {
+    nullptr,                    // TitleLabel
+    nullptr,                    // SubtitleLabel
+    &Controls.statusPill,       //
+    nullptr,                    // QrHeading
+    &Controls.qrView,           //
+    &Controls.qrPlaceholder,    //
+    &Controls.pairingCodeLabel, //
+    &Controls.newQrButton,      //
+    nullptr,                    // ConnectionHeading
+    nullptr,                    // DeviceNameCaption
+    &Controls.deviceNameEdit,   //
+    nullptr,                    // RelayCaption
+    &Controls.relayCombo,       //
+    &Controls.workbenchLabel,   //
+    &Controls.startButton,      //
+    &Controls.stopButton,       //
+    &Controls.retryButton,      //
+    &Controls.messageLabel,     //
+    &Controls.updateLabel,      //
+    &Controls.downloadButton,   //
+    &Controls.projectsLabel,    //
+    nullptr,                    // FooterLabel
+};
+
+int Scale(int n)
+{
+    return ScaleAt(n, WindowRole.dpi ? WindowRole.dpi : 96);
+}
+
+static HFONT FontOf(int font)
+{
+    switch (font) {
+    case TitleFontIndex: return Fonts.TitleFont;
+    case HeadingFontIndex: return Fonts.HeadingFont;
+    case BodyFontIndex: return Fonts.BodyFont;
+    case SmallFontIndex: return Fonts.SmallFont;
+    }
+    return nullptr;
+}
+
+static HFONT MakeFont(int font)
+{
+    return CreateFontW(FontHeightAt(font, WindowRole.dpi), 0, 0, 0, FontTable[font].weight, FALSE, FALSE, FALSE,
+                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
+}
+
+HWND CreateControl(const wchar_t* className, const wchar_t* text, DWORD style, int id, int x, int y, int width,
+                   int height, HFONT font)
+{
+    DWORD exStyle = id == DeviceNameEditId ? WS_EX_CLIENTEDGE : 0;
+    HWND control = CreateWindowExW(exStyle, className, text, style | WS_CHILD | WS_VISIBLE, Scale(x), Scale(y),
+                                   Scale(width), Scale(height), WindowRole.mainWindow, (HMENU)(INT_PTR)id,
+                                   WindowRole.instance, nullptr);
+    if (control && font)
+        SendMessageW(control, WM_SETFONT, (WPARAM)font, FALSE);
+    return control;
+}
+
+void SetTextIfChanged(HWND control, const wchar_t* text)
+{
+    wchar_t current[TextReadBackUnits];
+    current[0] = 0;
+    GetWindowTextW(control, current, TextReadBackUnits);
+    if (wcscmp(current, text) != 0)
+        SetWindowTextW(control, text);
+}
+
+// ---- Creation step -------------------------------------------------------------------------------------
+
+static HWND CreateRow(int index)
+{
+    const ControlRow* row = &ControlTable[index];
+    if (index == QrViewIndex) {
+        // The QR view draws itself and has no font; it is the one child not made by CreateControl.
+        return CreateWindowExW(0, row->className, row->text, WS_CHILD | WS_VISIBLE, Scale(row->x), Scale(row->y),
+                               Scale(row->width), Scale(row->height), WindowRole.mainWindow, (HMENU)0,
+                               WindowRole.instance, nullptr);
+    }
+    return CreateControl(row->className, row->text, row->style, row->id, row->x, row->y, row->width, row->height,
+                         FontOf(row->font));
+}
+
+static LRESULT OnCreate(HWND window)
+{
+    WindowRole.mainWindow = window;
+    Fonts.TitleFont = MakeFont(TitleFontIndex);
+    Fonts.HeadingFont = MakeFont(HeadingFontIndex);
+    Fonts.BodyFont = MakeFont(BodyFontIndex);
+    Fonts.SmallFont = MakeFont(SmallFontIndex);
+
+    HWND created[ControlCount];
+    for (int i = 0; i < ControlCount; ++i) {
+        created[i] = CreateRow(i);
+        if (NamedControlSlot[i])
+            *NamedControlSlot[i] = created[i];
+        if (i == DeviceNameEditIndex) {
+            SendMessageW(created[i], EM_LIMITTEXT, DeviceNameMaxChars, 0);
+        } else if (i == RelayComboIndex) {
+            SendMessageW(created[i], CB_ADDSTRING, 0, (LPARAM)RelayComboItems[0]);
+            SendMessageW(created[i], CB_ADDSTRING, 0, (LPARAM)RelayComboItems[1]);
+            SendMessageW(created[i], CB_SETCURSEL, 0, 0);
+        }
+    }
+    for (int i = 0; i < ControlCount; ++i)
+        if (ControlTable[i].initialState & ControlInitiallyDisabled)
+            EnableWindow(created[i], FALSE);
+    for (int i = 0; i < ControlCount; ++i)
+        if (ControlTable[i].initialState & ControlInitiallyHidden)
+            ShowWindow(created[i], SW_HIDE);
+
+    AppendMenuW(GetSystemMenu(window, FALSE), MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(GetSystemMenu(window, FALSE), MF_STRING, OpenInBrowserCommand, L"在浏览器中打开");
+    return 0;
+}
+
+// ---- Painting and colours ------------------------------------------------------------------------------
+
+static LRESULT OnPaint(HWND window)
+{
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window, &ps);
+    HPEN pen = CreatePen(PS_SOLID, 1, palette.PanelBorderColor);  // the one unscaled width
+    HGDIOBJ oldPen = SelectObject(dc, pen);
+    HGDIOBJ oldBrush = SelectObject(dc, palette.PanelBrush);
+    RoundRect(dc, Scale(PairingPanelLeft), Scale(PanelTop), Scale(PairingPanelRight), Scale(PanelBottom),
+              Scale(PanelCorner), Scale(PanelCorner));
+    RoundRect(dc, Scale(ConnectionPanelLeft), Scale(PanelTop), Scale(ConnectionPanelRight), Scale(PanelBottom),
+              Scale(PanelCorner), Scale(PanelCorner));
+    DrawIconEx(dc, Scale(IconX), Scale(IconY), WindowRole.icon, Scale(IconSize), Scale(IconSize), 0, nullptr,
+               DI_NORMAL);
+    SelectObject(dc, oldBrush);
+    SelectObject(dc, oldPen);
+    DeleteObject(pen);
+    EndPaint(window, &ps);
+    return 0;
+}
+
+static int StaticTextKindOf(HWND control)
+{
+    if (control == Controls.statusPill)
+        return StatusPillText;
+    if (control == Controls.messageLabel)
+        return MessageText;
+    if (control == Controls.qrPlaceholder)
+        return PlaceholderText;
+    if (control == Controls.projectsLabel)
+        return ProjectsText;
+    return OrdinaryStaticText;
+}
+
+static LRESULT OnCtlColorStatic(HDC dc, HWND control)
+{
+    RECT r;
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, WindowRole.mainWindow, (POINT*)&r, 2);
+    StaticTextStyle style = ChooseStaticTextStyle(StaticTextKindOf(control), r.top, WindowRole.dpi, &palette);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, style.colour);
+    return (LRESULT)(style.onPanel ? palette.PanelBrush : palette.WindowBrush);
+}
+
+// ---- Commands ------------------------------------------------------------------------------------------
+
+static void OpenConnectorPage()
+{
+    wchar_t link[ConnectorPageUnits];
+    int n = _snwprintf(link, ConnectorPageUnits, L"http://127.0.0.1:%u/connect.html", (unsigned)WindowRole.port);
+    if (n < 0 || n >= ConnectorPageUnits)
+        return;
+    ShellExecuteW(WindowRole.mainWindow, L"open", link, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+struct CommandRoute {
+    int id;
+    int code;
+    void (*handler)();
+    int thenDefault;  // the edit change also goes to default processing
+};
+
+// Tested in order; a command that matches no row goes to DefWindowProcW unhandled.
+static const CommandRoute CommandRoutes[] = {
+    {RelayComboId, CBN_SELCHANGE, OnRelayChange, 0},
+    {DeviceNameEditId, EN_CHANGE, OnDeviceNameChange, 1},
+    {IDOK, 0, OnStartCommand, 0},  // Enter, from the dialog-style keyboard handling
+    {StartButtonId, 0, OnStartCommand, 0},
+    {StopButtonId, 0, OnStopCommand, 0},
+    {RetryButtonId, 0, OnRetryCommand, 0},
+    {NewQrButtonId, 0, OnNewCodeCommand, 0},
+    {DownloadButtonId, 0, OpenUpdateLink, 0},
+};
+
+static int RouteCommand(int id, int code)
+{
+    for (const CommandRoute& route : CommandRoutes) {
+        if (route.id == id && route.code == code) {
+            route.handler();
+            return route.thenDefault ? 0 : 1;
+        }
+    }
+    return 0;
+}
+
 static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    case WM_CREATE:
+        return OnCreate(window);
+    case WM_PAINT:
+        return OnPaint(window);
+    case WM_CTLCOLORSTATIC:
+        return OnCtlColorStatic((HDC)wParam, (HWND)lParam);
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) != OpenInBrowserCommand)
+            break;
+        OpenConnectorPage();
+        return 0;
+    case WM_COMMAND:
+        if (RouteCommand(LOWORD(wParam), HIWORD(wParam)))
+            return 0;
+        break;
     case WM_TIMER:
-        if (WaitForSingleObject(WindowRole.stopEvent, 0) == WAIT_OBJECT_0)
-            DestroyWindow(window);
+    case WM_CONNECTOR_RESULT:
+        ControllerTick();
         return 0;
     case WM_DESTROY:
         KillTimer(window, RefreshTimerId);
@@ -23,9 +254,48 @@ static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-int Scale(int n)
+// ---- Set-up and loop -----------------------------------------------------------------------------------
+
+static int ReadScreenDpi()
 {
-    return MulDiv(n, WindowRole.dpi ? WindowRole.dpi : 96, 96);
+    HDC screen = GetDC(nullptr);
+    if (!screen)
+        return 96;
+    int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+static void SetUpPalette()
+{
+    PaletteColours c =
+        ChoosePaletteColours(QueryHighContrast(), GetSysColor(COLOR_WINDOWTEXT), GetSysColor(COLOR_WINDOW));
+    palette.TextColor = c.text;
+    palette.MutedTextColor = c.mutedText;
+    palette.PanelBorderColor = c.panelBorder;
+    palette.StatusColor = c.status;
+    palette.ErrorTextColor = c.errorText;
+    palette.PanelBrush = CreateSolidBrush(c.panelFill);
+    palette.WindowBrush = CreateSolidBrush(c.windowFill);
+}
+
+static int RegisterClasses(HCURSOR arrow)
+{
+    WNDCLASSW qr = {};
+    qr.lpfnWndProc = PaintQr;
+    qr.hInstance = WindowRole.instance;
+    qr.hCursor = arrow;
+    qr.lpszClassName = QrViewClassName;
+    RegisterClassW(&qr);  // without it the window simply has no QR view
+
+    WNDCLASSW main = {};
+    main.lpfnWndProc = MainWindowProc;
+    main.hInstance = WindowRole.instance;
+    main.hIcon = WindowRole.icon;
+    main.hCursor = arrow;
+    main.hbrBackground = palette.WindowBrush;
+    main.lpszClassName = MainWindowClassName;
+    return RegisterClassW(&main) != 0;
 }
 
 int OpenMainWindow(HINSTANCE instance, HANDLE stopEvent, uint16_t port, int show, StartBackgroundFn startBackground)
@@ -34,18 +304,33 @@ int OpenMainWindow(HINSTANCE instance, HANDLE stopEvent, uint16_t port, int show
     WindowRole.stopEvent = stopEvent;
     WindowRole.port = port;
     WindowRole.startBackground = startBackground;
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = MainWindowProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = L"TovixMobileConnectorWindow";
-    if (!RegisterClassW(&wc))
+
+    SetProcessDPIAware();
+    WindowRole.dpi = ReadScreenDpi();
+    SetUpPalette();
+
+    WindowRole.icon = LoadIconW(instance, MAKEINTRESOURCEW(AppIconResource));
+    if (!WindowRole.icon)
+        WindowRole.icon = LoadIconW(nullptr, IDI_APPLICATION);
+    if (!RegisterClasses(LoadCursorW(nullptr, IDC_ARROW)))
         return 1;
-    HWND window = CreateWindowExW(WS_EX_CONTROLPARENT, L"TovixMobileConnectorWindow", L"Tovix 随行连接器",
-                                  0x2CA0000, 0, 0, 652, 556, nullptr, nullptr, instance, nullptr);
+    if (!OpenConnectorSession(port))
+        return 1;
+
+    RECT outer = {0, 0, Scale(ClientWidth), Scale(ClientHeight)};
+    AdjustWindowRectEx(&outer, MainWindowStyle, FALSE, WS_EX_CONTROLPARENT);
+    int width = outer.right - outer.left;
+    int height = outer.bottom - outer.top;
+    // When the work area cannot be read, centre on the primary screen instead.
+    RECT area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    POINT at = PlaceInWorkArea(area, width, height);
+
+    HWND window = CreateWindowExW(WS_EX_CONTROLPARENT, MainWindowClassName, MainWindowTitle, MainWindowStyle, at.x,
+                                  at.y, width, height, nullptr, nullptr, instance, nullptr);
     if (!window)
         return 1;
-    WindowRole.mainWindow = window;
-    ShowWindow(window, show ? show : SW_SHOWNORMAL);
+    ShowWindow(window, show == SW_HIDE ? SW_SHOWNORMAL : show);
     UpdateWindow(window);
     return 0;
 }
@@ -54,6 +339,8 @@ int RunMessageLoop()
 {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (IsDialogMessageW(WindowRole.mainWindow, &msg))
+            continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
@@ -64,14 +351,6 @@ int RunWindow(HINSTANCE instance, HANDLE stopEvent, uint16_t port, int show, Sta
 {
     if (OpenMainWindow(instance, stopEvent, port, show, startBackground))
         return 1;
-    startBackground();
-    SetTimer(WindowRole.mainWindow, RefreshTimerId, RefreshTimerPeriodMs, nullptr);
+    StartController();
     return RunMessageLoop();
 }
-
-HWND CreateControl(const wchar_t*, const wchar_t*, DWORD, int, int, int, int, int, HFONT)
-{
-    return nullptr;
-}
-
-void SetTextIfChanged(HWND, const wchar_t*) {}

@@ -1,0 +1,140 @@
+// The QR view and the pairing countdown: ShowPairing copies a snapshot's symbol and code into
+// PairingDisplay, PaintQr draws the symbol, TickCountdown (every controller tick) writes the time left
+// into PairingCodeLabel and withdraws the code when it expires. Called by ApplySnapshot, BeginAction,
+// ShowUnreachableView and ControllerTick on the UI thread.
+#include "qr_view.h"
+#include <stdio.h>
+#include <string.h>
+#include "clock.h"
+#include "controller.h"
+#include "main_window.h"
+#include "presentation.h"
+
+PairingDisplay Pairing;
+
+enum { CountdownUnits = 100, PairingCodeUnits = 7, QuietZoneModules = 8 };
+
+// Past 2^31 seconds the minutes no longer fit the format's 32-bit integers: such an expiry (decades
+// away) is shown as the largest countdown that does, which still fits the label.
+static const int64_t MaxCountdownSeconds = 0x7FFFFFFF;
+
+int FormatCountdown(const wchar_t* code, int64_t remainingMs, wchar_t* out, int units)
+{
+    if (remainingMs <= 0 || units <= 0)
+        return 0;
+    int64_t seconds = remainingMs / 1000 + (remainingMs % 1000 != 0);  // rounded up: never 0:00 while time is left
+    if (seconds > MaxCountdownSeconds)
+        seconds = MaxCountdownSeconds;
+    int minutes = (int)(seconds / 60);
+    int rest = (int)(seconds % 60);
+    int n = _snwprintf(out, units, L"配对码 %ls  ·  剩余 %d:%02d", code, minutes, rest);
+    if (n < 0 || n >= units) {
+        out[0] = 0;
+        return 0;
+    }
+    return 1;
+}
+
+QrGeometry ComputeQrGeometry(int width, int height, int modules)
+{
+    QrGeometry g = {0, 0, 0};
+    if (modules <= 0)
+        return g;
+    int side = width < height ? width : height;
+    g.module = side > 0 ? side / (modules + QuietZoneModules) : 0;
+    g.left = (width - modules * g.module) / 2;
+    g.top = (height - modules * g.module) / 2;
+    return g;
+}
+
+int ShowPairing(const StatusSnapshot* snapshot)
+{
+    int n = snapshot->matrixSize;
+    if (n <= 0 || n > QrMaxModules)
+        return 0;
+    if (snapshot->codeExpiry <= WallNowMs())
+        return 0;
+    size_t bytes = (size_t)n * (size_t)n;
+    if (Pairing.qrSize != n || memcmp(Pairing.qrModules, snapshot->matrixText, bytes) != 0) {
+        Pairing.qrSize = n;
+        memcpy(Pairing.qrModules, snapshot->matrixText, bytes);
+        InvalidateRect(Controls.qrView, nullptr, FALSE);  // PaintQr covers every pixel itself
+    }
+    if (!DecodeUtf8Strict(snapshot->codeText, Pairing.pairingCode, PairingCodeUnits))
+        Pairing.pairingCode[0] = 0;
+    Pairing.pairingExpiresAt = snapshot->codeExpiry;
+    ShowWindow(Controls.qrPlaceholder, SW_HIDE);
+    ShowWindow(Controls.qrView, SW_SHOWNA);
+    TickCountdown();
+    return 1;
+}
+
+void ClearPairing()
+{
+    Pairing.qrSize = 0;
+    Pairing.pairingExpiresAt = 0;
+    Pairing.pairingCode[0] = 0;
+    ShowWindow(Controls.qrView, SW_HIDE);
+    ShowWindow(Controls.qrPlaceholder, SW_SHOWNA);
+    SetTextIfChanged(Controls.pairingCodeLabel, L"");
+}
+
+void TickCountdown()
+{
+    if (Pairing.pairingExpiresAt == 0)
+        return;
+    int64_t remaining = Pairing.pairingExpiresAt - WallNowMs();
+    if (remaining > 0) {
+        wchar_t text[CountdownUnits];
+        if (FormatCountdown(Pairing.pairingCode, remaining, text, CountdownUnits))
+            SetTextIfChanged(Controls.pairingCodeLabel, text);
+        return;
+    }
+    ClearPairing();
+    SetTextIfChanged(Controls.qrPlaceholder, L"二维码已过期，正在更新…");
+    Controller.nextPollAt = 0;  // ask for a fresh code at once
+}
+
+// Draws the whole view into dc: white, then the dark modules of the held symbol.
+static void DrawQr(HDC dc, int width, int height)
+{
+    RECT all = {0, 0, width, height};
+    FillRect(dc, &all, (HBRUSH)GetStockObject(WHITE_BRUSH));
+    int n = Pairing.qrSize;
+    if (n == 0)
+        return;
+    QrGeometry g = ComputeQrGeometry(width, height, n);
+    if (g.module == 0)
+        return;
+    HBRUSH black = (HBRUSH)GetStockObject(BLACK_BRUSH);
+    for (int r = 0; r < n; ++r) {
+        for (int k = 0; k < n; ++k) {
+            if (Pairing.qrModules[r * n + k] != '1')
+                continue;
+            RECT cell = {g.left + k * g.module, g.top + r * g.module, g.left + (k + 1) * g.module,
+                         g.top + (r + 1) * g.module};
+            FillRect(dc, &cell, black);
+        }
+    }
+}
+
+LRESULT CALLBACK PaintQr(HWND view, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    RECT client;
+    switch (message) {
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(view, &ps);
+        GetClientRect(view, &client);
+        DrawQr(dc, client.right, client.bottom);
+        EndPaint(view, &ps);
+        return 0;
+    }
+    case WM_PRINTCLIENT:
+        // Lets PrintWindow and screenshots capture the symbol as it is painted.
+        GetClientRect(view, &client);
+        DrawQr((HDC)wParam, client.right, client.bottom);
+        return 0;
+    }
+    return DefWindowProcW(view, message, wParam, lParam);
+}

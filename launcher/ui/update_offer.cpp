@@ -1,0 +1,72 @@
+// The update offer: ShowUpdateOffer (a step of ApplySnapshot) shows "发现新版本 %s" and DownloadButton
+// only for a version with an acceptable HTTPS link, and OpenUpdateLink (DownloadButton's command) hands
+// that link to the shell after testing it once more.
+#include "update_offer.h"
+#include <windows.h>
+#include <shellapi.h>
+#include <winhttp.h>
+#include <stdio.h>
+#include "main_window.h"
+#include "presentation.h"
+
+wchar_t updateUrl[UpdateUrlUnits];
+
+enum { VersionUnits = 300, OfferTextUnits = 512, MaxUpdateUrlChars = UpdateUrlUnits - 1 };
+
+int IsAcceptableUpdateUrlText(const wchar_t* url)
+{
+    if (!url || !url[0])
+        return 0;
+    size_t length = wcsnlen(url, MaxUpdateUrlChars + 1);
+    if (length > MaxUpdateUrlChars)
+        return 0;
+    // The shell must get the link exactly as tested: no spaces or controls that could split or hide part
+    // of it, no backslash that some parsers read as a slash. The URL cracker accepts some of these (and
+    // more on some platforms), so they are refused before it is asked.
+    for (size_t i = 0; i < length; ++i) {
+        wchar_t c = url[i];
+        if (c <= 0x20 || c == 0x5C || c == 0x7F)
+            return 0;
+    }
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.dwSchemeLength = (DWORD)-1;
+    parts.dwHostNameLength = (DWORD)-1;
+    parts.dwUserNameLength = (DWORD)-1;
+    parts.dwPasswordLength = (DWORD)-1;
+    if (!WinHttpCrackUrl(url, 0, 0, &parts))
+        return 0;
+    return parts.nScheme == INTERNET_SCHEME_HTTPS && parts.dwHostNameLength != 0 && parts.dwUserNameLength == 0 &&
+           parts.dwPasswordLength == 0;
+}
+
+int IsAcceptableUpdateUrl()
+{
+    return IsAcceptableUpdateUrlText(updateUrl);
+}
+
+void ShowUpdateOffer(const StatusSnapshot* snapshot)
+{
+    wchar_t version[VersionUnits];
+    DecodeUtf8Strict(snapshot->newVersion, version, VersionUnits);
+    DecodeUtf8Strict(snapshot->updateLink, updateUrl, UpdateUrlUnits);
+    if (version[0] && IsAcceptableUpdateUrl()) {
+        wchar_t text[OfferTextUnits];
+        int n = _snwprintf(text, OfferTextUnits, L"发现新版本 %ls", version);
+        if (n >= 0 && n < OfferTextUnits) {
+            SetTextIfChanged(Controls.updateLabel, text);
+            ShowWindow(Controls.updateLabel, SW_SHOWNA);
+            ShowWindow(Controls.downloadButton, SW_SHOWNA);
+            return;
+        }
+    }
+    updateUrl[0] = 0;
+    ShowWindow(Controls.updateLabel, SW_HIDE);
+    ShowWindow(Controls.downloadButton, SW_HIDE);
+}
+
+void OpenUpdateLink()
+{
+    if (IsAcceptableUpdateUrl())
+        ShellExecuteW(WindowRole.mainWindow, L"open", updateUrl, nullptr, nullptr, SW_SHOWNORMAL);
+}
