@@ -1,0 +1,164 @@
+// The yardstick of the benchmarks: the least a program can do that shows the connector's state. One
+// window, one static control, a 200 ms timer, and one WinHTTP GET of the status document every 2 s on a
+// worker thread, showing line 2 (the state) of what it read. scripts/bench.sh measures launcher.exe as
+// ratios against this program, run the same way in the same run.
+#include <windows.h>
+#include <winhttp.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <atomic>
+
+enum {
+    TimerPeriodMs = 200,
+    PollIntervalMs = 2000,
+    BodyBytes = 36001,
+    StatusLineUnits = 128,
+    DefaultPort = 8093,
+    ResultMessage = WM_APP + 1,
+};
+
+// One request's result, handed from the worker to the UI thread through the mailbox.
+struct PollResult {
+    HWND window;
+    DWORD statusCode;
+    char body[BodyBytes];
+};
+
+static std::atomic<PollResult*> mailbox;
+static HINTERNET session;
+static HINTERNET connection;
+static HWND statusLabel;
+static int requestInFlight;
+static uint64_t nextPollAt;
+
+// Same rule as the launcher: 1-5 digits in 1024-65535, else 8093.
+static uint16_t ReadPort()
+{
+    wchar_t text[6];
+    DWORD n = GetEnvironmentVariableW(L"TOVIX_MOBILE_CONNECTOR_PORT", text, 6);
+    if (n < 1 || n > 5)
+        return DefaultPort;
+    unsigned value = 0;
+    for (DWORD i = 0; i < n; i++) {
+        if (text[i] < L'0' || text[i] > L'9')
+            return DefaultPort;
+        value = value * 10 + unsigned(text[i] - L'0');
+    }
+    return value >= 1024 && value <= 65535 ? uint16_t(value) : uint16_t(DefaultPort);
+}
+
+static DWORD WINAPI PollThread(void* param)
+{
+    PollResult* result = static_cast<PollResult*>(param);
+    HINTERNET request = WinHttpOpenRequest(connection, L"GET", L"/api/connector/desktop", nullptr,
+                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0);
+    if (request) {
+        DWORD size = sizeof(result->statusCode);
+        if (WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+            WinHttpReceiveResponse(request, nullptr) &&
+            WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                WINHTTP_HEADER_NAME_BY_INDEX, &result->statusCode, &size, WINHTTP_NO_HEADER_INDEX)) {
+            DWORD count = 0, got = 0;
+            while (count < BodyBytes - 1 &&
+                   WinHttpReadData(request, result->body + count, BodyBytes - 1 - count, &got) && got)
+                count += got;
+        }
+        WinHttpCloseHandle(request);
+    }
+    HWND window = result->window;
+    mailbox.exchange(result);
+    PostMessageW(window, ResultMessage, 0, 0);
+    return 0;
+}
+
+// Shows line 2 of a finished poll, then starts the next poll when it is due.
+static void Tick(HWND window)
+{
+    uint64_t now = GetTickCount64();
+    PollResult* result = mailbox.exchange(nullptr);
+    if (result) {
+        requestInFlight = 0;
+        nextPollAt = now + PollIntervalMs;
+        const char* line2 = strchr(result->body, '\n');
+        if (result->statusCode == 200 && line2) {
+            line2++;
+            const char* end = strchr(line2, '\n');
+            int bytes = end ? int(end - line2) : int(strlen(line2));
+            wchar_t text[StatusLineUnits] = L"";
+            wchar_t current[StatusLineUnits] = L"";
+            if (bytes < StatusLineUnits)
+                MultiByteToWideChar(CP_UTF8, 0, line2, bytes, text, StatusLineUnits - 1);
+            GetWindowTextW(statusLabel, current, StatusLineUnits);
+            if (wcscmp(text, current) != 0)
+                SetWindowTextW(statusLabel, text);
+        }
+        free(result);
+    }
+    if (requestInFlight || now < nextPollAt)
+        return;
+    PollResult* next = static_cast<PollResult*>(calloc(1, sizeof(PollResult)));
+    if (!next)
+        return;
+    next->window = window;
+    HANDLE thread = CreateThread(nullptr, 0, PollThread, next, 0, nullptr);
+    if (!thread) {
+        free(next);
+        return;
+    }
+    CloseHandle(thread);
+    requestInFlight = 1;
+}
+
+static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_TIMER:
+    case ResultMessage:
+        Tick(window);
+        return 0;
+    case WM_DESTROY:
+        KillTimer(window, 1);
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
+{
+    session = WinHttpOpen(L"Baseline", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                          WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!session)
+        return 1;
+    WinHttpSetTimeouts(session, 500, 1000, 1000, 20000);
+    connection = WinHttpConnect(session, L"127.0.0.1", ReadPort(), 0);
+    if (!connection)
+        return 1;
+
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = L"TovixBaselineWindow";
+    if (!RegisterClassW(&wc))
+        return 1;
+    HWND window = CreateWindowExW(0, wc.lpszClassName, L"Baseline", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, 320, 120, nullptr, nullptr, instance, nullptr);
+    if (!window)
+        return 1;
+    statusLabel = CreateWindowExW(0, L"STATIC", L"starting", WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 12, 12, 280,
+                                  24, window, nullptr, instance, nullptr);
+    ShowWindow(window, show ? show : SW_SHOWNORMAL);
+    UpdateWindow(window);
+    SetTimer(window, 1, TimerPeriodMs, nullptr);
+    Tick(window);
+
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return 0;
+}

@@ -1,0 +1,527 @@
+// bench_probe.exe: the Windows side of scripts/bench.sh. It starts launcher.exe and the baseline program
+// as real processes and watches them from outside: the moment the status text first changes (start-up),
+// CPU time, WM_SETTEXT and WM_PAINT counts and polls over an idle minute, memory, handle and GDI counts
+// after many polls, and the time of "launcher.exe --stop". Every figure is printed as a line
+// "RESULT <name> <value>" that the script gathers into its table.
+//   bench_probe startup <runs>
+//   bench_probe idle <idle seconds> <first poll> <last poll>
+//   bench_probe stop <installation directory> <runs>
+#include "bench_hook.h"
+#include "bench_server.h"
+#include <psapi.h>
+#include <tlhelp32.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+#include <algorithm>
+#include <vector>
+
+// An unchanging document: online, paired (so there is no countdown that would rewrite a label every second).
+static const char IdleDocument[] =
+    "tovix-connector-desktop/2\n"
+    "online\n"
+    "BENCH-PC\n"
+    "ready\n"
+    "Tovix 1.0 (bench)\n"
+    "\n"
+    "3\n"
+    "paired\n"
+    "\n"
+    "\n"
+    "\n"
+    "\n"
+    "\n"
+    "\n"
+    "quorbelapi\n";
+
+static const wchar_t LauncherClass[] = L"TovixMobileConnectorWindow";
+static const wchar_t BaselineClass[] = L"TovixBaselineWindow";
+static const wchar_t LauncherStartText[] = L"\u25CF  \u6B63\u5728\u542F\u52A8";  // "●  正在启动"
+static const wchar_t BaselineStartText[] = L"starting";
+
+enum { TextUnits = 512, WindowWaitMs = 30000 };
+
+// One measured window process.
+struct Subject {
+    const wchar_t* name;
+    int isLauncher;
+    PROCESS_INFORMATION process;
+    HWND window;
+    HWND statusControl;
+    double shownAtMs;
+};
+
+static double NowMs()
+{
+    static LARGE_INTEGER frequency;
+    if (!frequency.QuadPart)
+        QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return double(now.QuadPart) * 1000.0 / double(frequency.QuadPart);
+}
+
+static void ExeDirectory(wchar_t* out, DWORD units)
+{
+    DWORD n = GetModuleFileNameW(nullptr, out, units);
+    while (n > 0 && out[n - 1] != L'\\')
+        n--;
+    out[n] = 0;
+}
+
+static int StartProcess(const wchar_t* exe, const wchar_t* tail, const wchar_t* directory, PROCESS_INFORMATION* pi)
+{
+    wchar_t commandLine[2 * MAX_PATH];
+    _snwprintf(commandLine, 2 * MAX_PATH, L"\"%ls\"%ls%ls", exe, tail[0] ? L" " : L"", tail);
+    commandLine[2 * MAX_PATH - 1] = 0;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    return CreateProcessW(exe, commandLine, nullptr, nullptr, FALSE, 0, nullptr, directory, &si, pi) != 0;
+}
+
+static void EndProcess(PROCESS_INFORMATION* pi, HWND window)
+{
+    if (window && IsWindow(window))
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(pi->hProcess, 10000) != WAIT_OBJECT_0) {
+        TerminateProcess(pi->hProcess, 1);
+        WaitForSingleObject(pi->hProcess, 5000);
+    }
+    CloseHandle(pi->hThread);
+    CloseHandle(pi->hProcess);
+    pi->hProcess = pi->hThread = nullptr;
+}
+
+struct WindowSearch {
+    DWORD processId;
+    const wchar_t* className;
+    HWND found;
+};
+
+static BOOL CALLBACK MatchWindow(HWND window, LPARAM param)
+{
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD pid = 0;
+    wchar_t className[64];
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->processId && GetClassNameW(window, className, 64) && !wcscmp(className, search->className)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static HWND FindProcessWindow(DWORD processId, const wchar_t* className)
+{
+    WindowSearch search = {processId, className, nullptr};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The launcher's StatusPill is the STATIC whose text starts with the dot; the baseline has one STATIC.
+static HWND FindStatusControl(HWND window, int isLauncher)
+{
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[32], text[TextUnits];
+        GetClassNameW(child, className, 32);
+        if (_wcsicmp(className, L"Static"))
+            continue;
+        if (!isLauncher)
+            return child;
+        GetWindowTextW(child, text, TextUnits);
+        if (text[0] == L'\u25CF')
+            return child;
+    }
+    return nullptr;
+}
+
+// Starts the subject and waits until its status text has left its start-up text. Reading another
+// process's window text does not send it a message, so watching does not disturb the measured process.
+static int LaunchAndWaitShown(Subject* subject, const wchar_t* exe, const wchar_t* directory)
+{
+    const wchar_t* className = subject->isLauncher ? LauncherClass : BaselineClass;
+    const wchar_t* startText = subject->isLauncher ? LauncherStartText : BaselineStartText;
+    subject->window = subject->statusControl = nullptr;
+    double started = NowMs();
+    if (!StartProcess(exe, L"", directory, &subject->process))
+        return 0;
+    for (;;) {
+        if (NowMs() - started > WindowWaitMs)
+            return 0;
+        if (!subject->window)
+            subject->window = FindProcessWindow(subject->process.dwProcessId, className);
+        if (subject->window && !subject->statusControl)
+            subject->statusControl = FindStatusControl(subject->window, subject->isLauncher);
+        if (subject->statusControl) {
+            wchar_t text[TextUnits] = L"";
+            GetWindowTextW(subject->statusControl, text, TextUnits);
+            if (text[0] && wcscmp(text, startText)) {
+                subject->shownAtMs = NowMs() - started;
+                return 1;
+            }
+        }
+        Sleep(1);
+    }
+}
+
+static double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+static void SetPortVariable(uint16_t port)
+{
+    wchar_t text[8];
+    _snwprintf(text, 8, L"%u", unsigned(port));
+    text[7] = 0;
+    SetEnvironmentVariableW(L"TOVIX_MOBILE_CONNECTOR_PORT", text);
+}
+
+// Holding the supervisor's mutex makes the measured window believe that a supervisor runs, so it starts
+// none: the benchmark's connector is the counting server of this process.
+static HANDLE PretendSupervisorRuns()
+{
+    return CreateMutexW(nullptr, TRUE, L"Local\\ostrel.tovix-connector");
+}
+
+static int RunStartup(int runs)
+{
+    wchar_t dir[MAX_PATH], launcher[MAX_PATH], baseline[MAX_PATH];
+    ExeDirectory(dir, MAX_PATH);
+    _snwprintf(launcher, MAX_PATH, L"%lslauncher.exe", dir);
+    _snwprintf(baseline, MAX_PATH, L"%lsbaseline.exe", dir);
+    BenchServer server = {};
+    if (!StartBenchServer(&server, IdleDocument)) {
+        printf("startup: no server\n");
+        return 1;
+    }
+    SetPortVariable(server.port);
+    HANDLE mutex = PretendSupervisorRuns();
+    std::vector<double> launcherMs, baselineMs;
+    int failures = 0;
+    // Run 0 warms the file cache for both images and is not counted; the two programs alternate so that
+    // both see the same background noise.
+    for (int run = 0; run <= runs; run++) {
+        for (int which = 0; which < 2; which++) {
+            Subject subject = {};
+            subject.isLauncher = which == 0;
+            int shown = LaunchAndWaitShown(&subject, which == 0 ? launcher : baseline, dir);
+            if (shown && run > 0)
+                (which == 0 ? launcherMs : baselineMs).push_back(subject.shownAtMs);
+            if (!shown)
+                failures++;
+            if (subject.process.hProcess)
+                EndProcess(&subject.process, subject.window);
+            if (shown && run > 0)
+                printf("startup run %d %ls: %.1f ms\n", run, which == 0 ? L"launcher" : L"baseline",
+                       subject.shownAtMs);
+        }
+    }
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    StopBenchServer(&server);
+    double l = Median(launcherMs), b = Median(baselineMs);
+    printf("RESULT startup_runs %zu\n", launcherMs.size());
+    printf("RESULT startup_failures %d\n", failures);
+    printf("RESULT startup_launcher_median_ms %.1f\n", l);
+    printf("RESULT startup_baseline_median_ms %.1f\n", b);
+    printf("RESULT startup_ratio %.2f\n", b > 0 ? l / b : 0.0);
+    fflush(stdout);
+    return failures ? 1 : 0;
+}
+
+static double CpuMs(HANDLE process)
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return -1;
+    auto ms = [](FILETIME t) { return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000.0; };
+    return ms(kernel) + ms(user);
+}
+
+struct MemoryFigures {
+    double peakWorkingSetKiB;
+    double privateKiB;
+    DWORD handles;
+    DWORD gdiObjects;
+    DWORD userObjects;
+    DWORD threads;
+};
+
+static DWORD ThreadCount(DWORD processId)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == processId)
+            count++;
+    CloseHandle(snapshot);
+    return count;
+}
+
+static MemoryFigures ReadMemory(const PROCESS_INFORMATION& pi)
+{
+    MemoryFigures m = {};
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof counters;
+    if (GetProcessMemoryInfo(pi.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters)) {
+        m.peakWorkingSetKiB = double(counters.PeakWorkingSetSize) / 1024.0;
+        m.privateKiB = double(counters.PrivateUsage) / 1024.0;
+    }
+    GetProcessHandleCount(pi.hProcess, &m.handles);
+    m.gdiObjects = GetGuiResources(pi.hProcess, GR_GDIOBJECTS);
+    m.userObjects = GetGuiResources(pi.hProcess, GR_USEROBJECTS);
+    m.threads = ThreadCount(pi.dwProcessId);
+    return m;
+}
+
+static void PrintMemory(const char* who, const char* when, const MemoryFigures& m)
+{
+    printf("RESULT %s_%s_peak_ws_kib %.0f\n", who, when, m.peakWorkingSetKiB);
+    printf("RESULT %s_%s_private_kib %.0f\n", who, when, m.privateKiB);
+    printf("RESULT %s_%s_handles %lu\n", who, when, m.handles);
+    printf("RESULT %s_%s_gdi_objects %lu\n", who, when, m.gdiObjects);
+    printf("RESULT %s_%s_user_objects %lu\n", who, when, m.userObjects);
+    printf("RESULT %s_%s_threads %lu\n", who, when, m.threads);
+}
+
+// Both programs run side by side, each against a counting server of its own, so that they share the same
+// minute of machine noise. Counting of messages starts one second after the first status was shown, so
+// that the repaint caused by that first change itself is not counted.
+static int RunIdle(int idleSeconds, int firstPoll, int lastPoll)
+{
+    wchar_t dir[MAX_PATH], exes[2][MAX_PATH];
+    ExeDirectory(dir, MAX_PATH);
+    _snwprintf(exes[0], MAX_PATH, L"%lslauncher.exe", dir);
+    _snwprintf(exes[1], MAX_PATH, L"%lsbaseline.exe", dir);
+    const char* names[2] = {"launcher", "baseline"};
+
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchHookCounters),
+                                        BENCH_HOOK_MAPPING);
+    BenchHookCounters* counters = mapping ? static_cast<BenchHookCounters*>(
+                                                MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(BenchHookCounters)))
+                                          : nullptr;
+    wchar_t hookPath[MAX_PATH];
+    _snwprintf(hookPath, MAX_PATH, L"%lsbench_hook.dll", dir);
+    HMODULE hookModule = LoadLibraryW(hookPath);
+    HOOKPROC callWndProc = hookModule ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(hookModule, "BenchCallWndProc"))) : nullptr;
+    HOOKPROC getMessageProc = hookModule ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(hookModule, "BenchGetMessageProc"))) : nullptr;
+    if (!counters || !callWndProc || !getMessageProc) {
+        printf("idle: hook DLL or counters unavailable\n");
+        return 1;
+    }
+
+    HANDLE mutex = PretendSupervisorRuns();
+    BenchServer servers[2] = {};
+    Subject subjects[2] = {};
+    HHOOK hooks[4] = {};
+    int ok = 1;
+    for (int i = 0; i < 2 && ok; i++) {
+        subjects[i].isLauncher = i == 0;
+        ok = StartBenchServer(&servers[i], IdleDocument);
+        if (ok) {
+            SetPortVariable(servers[i].port);
+            ok = LaunchAndWaitShown(&subjects[i], exes[i], dir);
+        }
+    }
+    if (!ok) {
+        printf("idle: a window did not show its first status\n");
+        for (int i = 0; i < 2; i++)
+            if (subjects[i].process.hProcess)
+                EndProcess(&subjects[i].process, subjects[i].window);
+        return 1;
+    }
+    for (int i = 0; i < 2; i++) {
+        DWORD thread = GetWindowThreadProcessId(subjects[i].window, nullptr);
+        counters->threadId[i] = LONG(thread);
+        hooks[2 * i] = SetWindowsHookExW(WH_CALLWNDPROC, callWndProc, hookModule, thread);
+        hooks[2 * i + 1] = SetWindowsHookExW(WH_GETMESSAGE, getMessageProc, hookModule, thread);
+        if (!hooks[2 * i] || !hooks[2 * i + 1])
+            printf("idle: hook on %s failed (%lu)\n", names[i], GetLastError());
+        // A message to each window makes the system load the hook DLL there before counting starts.
+        SendMessageTimeoutW(subjects[i].window, WM_NULL, 0, 0, SMTO_BLOCK, 2000, nullptr);
+    }
+    Sleep(1000);
+    double cpu0[2], cpu1[2];
+    LONG polls0[2], polls1[2];
+    for (int i = 0; i < 2; i++) {
+        counters->setText[i] = counters->paint[i] = 0;
+        cpu0[i] = CpuMs(subjects[i].process.hProcess);
+        polls0[i] = servers[i].statusRequests;
+    }
+    double idleStart = NowMs();
+    Sleep(DWORD(idleSeconds) * 1000);
+    for (int i = 0; i < 2; i++) {
+        cpu1[i] = CpuMs(subjects[i].process.hProcess);
+        polls1[i] = servers[i].statusRequests;
+    }
+    double idleMs = NowMs() - idleStart;
+    LONG setText[2] = {counters->setText[0], counters->setText[1]};
+    LONG paint[2] = {counters->paint[0], counters->paint[1]};
+    printf("RESULT idle_seconds %.1f\n", idleMs / 1000.0);
+    for (int i = 0; i < 2; i++) {
+        printf("RESULT %s_first_status_ms %.1f\n", names[i], subjects[i].shownAtMs);
+        printf("RESULT %s_idle_cpu_ms %.1f\n", names[i], cpu1[i] - cpu0[i]);
+        printf("RESULT %s_idle_requests %ld\n", names[i], long(polls1[i] - polls0[i]));
+        printf("RESULT %s_idle_wm_settext %ld\n", names[i], long(setText[i]));
+        printf("RESULT %s_idle_wm_paint %ld\n", names[i], long(paint[i]));
+    }
+    double base = cpu1[1] - cpu0[1];
+    printf("RESULT idle_cpu_ratio %.2f\n", base > 0 ? (cpu1[0] - cpu0[0]) / base : 0.0);
+    fflush(stdout);
+
+    // Memory: figures at the first poll mark and at the last, for both programs.
+    MemoryFigures atFirst[2] = {}, atLast[2] = {};
+    int haveFirst[2] = {0, 0}, haveLast[2] = {0, 0};
+    DWORD deadline = GetTickCount() + DWORD(lastPoll + 30) * 2000 + 60000;
+    while ((!haveLast[0] || !haveLast[1]) && GetTickCount() < deadline) {
+        for (int i = 0; i < 2; i++) {
+            LONG polls = servers[i].statusRequests;
+            if (!haveFirst[i] && polls >= firstPoll) {
+                atFirst[i] = ReadMemory(subjects[i].process);
+                haveFirst[i] = 1;
+            }
+            if (!haveLast[i] && polls >= lastPoll) {
+                atLast[i] = ReadMemory(subjects[i].process);
+                haveLast[i] = 1;
+                printf("memory: %s reached poll %d\n", names[i], lastPoll);
+                fflush(stdout);
+            }
+        }
+        Sleep(200);
+    }
+    printf("RESULT memory_first_poll %d\n", firstPoll);
+    printf("RESULT memory_last_poll %d\n", lastPoll);
+    for (int i = 0; i < 2; i++) {
+        PrintMemory(names[i], "first", atFirst[i]);
+        PrintMemory(names[i], "last", atLast[i]);
+        printf("RESULT %s_private_growth_kib %.0f\n", names[i], atLast[i].privateKiB - atFirst[i].privateKiB);
+    }
+    printf("RESULT memory_peak_ws_ratio %.2f\n",
+           atLast[1].peakWorkingSetKiB > 0 ? atLast[0].peakWorkingSetKiB / atLast[1].peakWorkingSetKiB : 0.0);
+    printf("RESULT memory_private_ratio %.2f\n",
+           atLast[1].privateKiB > 0 ? atLast[0].privateKiB / atLast[1].privateKiB : 0.0);
+    fflush(stdout);
+
+    for (HHOOK hook : hooks)
+        if (hook)
+            UnhookWindowsHookEx(hook);
+    for (int i = 0; i < 2; i++) {
+        EndProcess(&subjects[i].process, subjects[i].window);
+        StopBenchServer(&servers[i]);
+    }
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    return haveLast[0] && haveLast[1] ? 0 : 1;
+}
+
+// Processes whose image is one of the installation's (launcher.exe or node.exe) still alive.
+static int CountInstallationProcesses()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (!_wcsicmp(entry.szExeFile, L"launcher.exe") || !_wcsicmp(entry.szExeFile, L"node.exe"))
+            count++;
+    CloseHandle(snapshot);
+    return count;
+}
+
+static int MutexExists(const wchar_t* name)
+{
+    HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, name);
+    if (h)
+        CloseHandle(h);
+    return h != nullptr;
+}
+
+static int TimeStop(const wchar_t* exe, const wchar_t* dir, double* ms, DWORD* exitCode)
+{
+    PROCESS_INFORMATION pi = {};
+    double started = NowMs();
+    if (!StartProcess(exe, L"--stop", dir, &pi))
+        return 0;
+    WaitForSingleObject(pi.hProcess, 30000);
+    *ms = NowMs() - started;
+    *exitCode = 99;
+    GetExitCodeProcess(pi.hProcess, exitCode);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return 1;
+}
+
+// Window, supervisor and connector of a real installation are started, and the stop command is timed.
+static int RunStop(const wchar_t* installation, int runs)
+{
+    wchar_t exe[MAX_PATH];
+    _snwprintf(exe, MAX_PATH, L"%ls\\launcher.exe", installation);
+    std::vector<double> running, idle;
+    int failures = 0;
+    for (int run = 0; run < runs; run++) {
+        Subject subject = {};
+        subject.isLauncher = 1;
+        if (!LaunchAndWaitShown(&subject, exe, installation)) {
+            printf("stop run %d: the window showed no status\n", run + 1);
+            failures++;
+        }
+        // The supervisor's mutex exists once the supervisor has started; the status shown proves the
+        // connector answers.
+        for (int i = 0; i < 100 && !MutexExists(L"Local\\ostrel.tovix-connector"); i++)
+            Sleep(50);
+        int before = CountInstallationProcesses();
+        double ms = 0;
+        DWORD code = 99;
+        TimeStop(exe, installation, &ms, &code);
+        WaitForSingleObject(subject.process.hProcess, 5000);
+        Sleep(200);
+        int after = CountInstallationProcesses();
+        printf("stop run %d: %.1f ms, exit code %lu, processes %d before, %d after\n", run + 1, ms, code, before,
+               after);
+        if (code != 0 || after != 0)
+            failures++;
+        running.push_back(ms);
+        if (subject.process.hProcess)
+            EndProcess(&subject.process, nullptr);
+    }
+    for (int run = 0; run < runs; run++) {
+        double ms = 0;
+        DWORD code = 99;
+        TimeStop(exe, installation, &ms, &code);
+        if (code != 0)
+            failures++;
+        idle.push_back(ms);
+    }
+    printf("RESULT stop_runs %d\n", runs);
+    printf("RESULT stop_failures %d\n", failures);
+    printf("RESULT stop_running_median_ms %.1f\n", Median(running));
+    printf("RESULT stop_nothing_median_ms %.1f\n", Median(idle));
+    fflush(stdout);
+    return failures ? 1 : 0;
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    if (argc >= 3 && !wcscmp(argv[1], L"startup"))
+        return RunStartup(_wtoi(argv[2]));
+    if (argc >= 5 && !wcscmp(argv[1], L"idle"))
+        return RunIdle(_wtoi(argv[2]), _wtoi(argv[3]), _wtoi(argv[4]));
+    if (argc >= 4 && !wcscmp(argv[1], L"stop"))
+        return RunStop(argv[2], _wtoi(argv[3]));
+    fprintf(stderr, "usage: bench_probe startup <runs> | idle <seconds> <first poll> <last poll> | "
+                    "stop <installation> <runs>\n");
+    return 2;
+}
