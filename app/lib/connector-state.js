@@ -1,0 +1,188 @@
+'use strict';
+// The connector's state and its simulated relay, driven by the HTTP routes in server.js. One object per
+// connector; every change is logged as one line. The relay is simulated: "connecting" turns "online" after
+// a configured delay, and "offline" / "error" are reached only through simulate() (the demo page). No
+// traffic leaves this computer.
+
+const fs = require('node:fs');
+const { LIMITS, singleLine } = require('./status-document');
+const { newPairingCode, pairingPayload, qrMatrix } = require('./pairing');
+
+// Wrong codes allowed against one pairing code before it is replaced, so six digits cannot be guessed.
+const MAX_WRONG_CODES = 5;
+
+const MESSAGES = {
+  offline: '与中继服务的连接已中断（模拟中继），恢复后可继续。',
+  error: '无法连接中继服务（模拟中继），请重新连接。',
+};
+
+function createConnectorState(config, log) {
+  const s = {
+    state: 'idle',
+    deviceName: singleLine(config.deviceName, LIMITS.deviceName),
+    relayProvider: 'quorbelapi',
+    workbench: { state: 'checking', detail: '', projectCount: '' },
+    code: null,          // { code, expiresAt, payload, size, bits, wrongAttempts }
+    paired: null,        // { phoneName, at }
+    message: '',
+  };
+  let connectTimer = null;
+  let expiryTimer = null;
+  let detectTimer = null;
+  let detectRound = 0;
+  let closed = false;
+
+  function setState(next, reason) {
+    if (s.state === next) return;
+    log(`state ${s.state} -> ${next} (${reason})`);
+    s.state = next;
+    s.message = MESSAGES[next] || '';
+  }
+
+  function clearTimer(t) { if (t) clearTimeout(t); return null; }
+
+  function dropCode(reason) {
+    expiryTimer = clearTimer(expiryTimer);
+    if (s.code) log(`pairing code withdrawn (${reason})`);
+    s.code = null;
+  }
+
+  // A fresh code while online and unpaired; the timer replaces it when it expires.
+  function issueCode(reason) {
+    dropCode(reason);
+    if (closed || s.state !== 'online' || s.paired) return;
+    const code = newPairingCode();
+    const payload = pairingPayload(code, s.deviceName, s.relayProvider);
+    const symbol = qrMatrix(payload);
+    if (!symbol) {
+      log('pairing payload too long for a QR symbol; no code offered');
+      return;
+    }
+    const expiresAt = Date.now() + config.codeTtlMs;
+    s.code = { code, expiresAt, payload, size: symbol.size, bits: symbol.bits, wrongAttempts: 0 };
+    expiryTimer = setTimeout(() => { expiryTimer = null; issueCode('expired'); }, config.codeTtlMs);
+    log(`pairing code issued (${reason}), QR ${symbol.size}x${symbol.size}, expires ${new Date(expiresAt).toISOString()}`);
+  }
+
+  function goOnlineLater(reason) {
+    connectTimer = clearTimer(connectTimer);
+    dropCode(reason);
+    setState('connecting', reason);
+    connectTimer = setTimeout(() => {
+      connectTimer = null;
+      setState('online', `simulated relay ${s.relayProvider} answered`);
+      issueCode('online');
+    }, config.connectDelayMs);
+  }
+
+  function start(deviceName, relayProvider) {
+    s.deviceName = deviceName;
+    s.relayProvider = relayProvider;
+    goOnlineLater('start');
+  }
+
+  function stop() {
+    connectTimer = clearTimer(connectTimer);
+    dropCode('stop');
+    setState('idle', 'stop');
+  }
+
+  // Unpairs the phone and offers a new code; answered false when there is nothing to reset.
+  function resetPairing() {
+    if (s.paired) {
+      log(`phone "${s.paired.phoneName}" unpaired`);
+      s.paired = null;
+    }
+    if (s.state !== 'online') { dropCode('reset while not online'); return; }
+    issueCode('reset');
+  }
+
+  // The phone side: pairs when the code is the one on offer and has not expired.
+  function pairPhone(code, phoneName) {
+    if (s.state !== 'online' || s.paired) return 'not-offered';
+    if (!s.code || s.code.expiresAt <= Date.now()) return 'not-offered';
+    if (code !== s.code.code) {
+      s.code.wrongAttempts += 1;
+      log(`wrong pairing code (${s.code.wrongAttempts}/${MAX_WRONG_CODES})`);
+      if (s.code.wrongAttempts >= MAX_WRONG_CODES) issueCode('too many wrong codes');
+      return 'wrong-code';
+    }
+    dropCode('paired');
+    s.paired = { phoneName, at: Date.now() };
+    log(`phone "${phoneName}" paired`);
+    return 'paired';
+  }
+
+  function simulate(event) {
+    if (event === 'offline') {
+      if (s.state !== 'online' && s.state !== 'connecting') return false;
+      connectTimer = clearTimer(connectTimer);
+      dropCode('relay lost');
+      setState('offline', 'simulated relay interruption');
+      return true;
+    }
+    if (event === 'error') {
+      if (s.state === 'idle') return false;
+      connectTimer = clearTimer(connectTimer);
+      dropCode('relay failed');
+      setState('error', 'simulated relay failure');
+      return true;
+    }
+    if (event === 'restore') {
+      if (s.state !== 'offline' && s.state !== 'error') return false;
+      goOnlineLater('simulated relay restored');
+      return true;
+    }
+    return false;
+  }
+
+  // Workbench detection: "checking" for a moment, then the directory's subdirectories as projects.
+  function detect() {
+    detectTimer = clearTimer(detectTimer);
+    const round = ++detectRound;
+    if (s.workbench.state !== 'checking') log(`workbench ${s.workbench.state} -> checking`);
+    s.workbench = { state: 'checking', detail: '', projectCount: '' };
+    detectTimer = setTimeout(() => {
+      detectTimer = null;
+      fs.promises.readdir(config.workbenchDir, { withFileTypes: true }).then((entries) => {
+        const projects = entries.filter((e) => e.isDirectory() && !e.name.startsWith('.')).length;
+        return { state: 'ready', detail: `工作台目录 ${config.workbenchDir}`, projectCount: String(projects) };
+      }, () => ({ state: 'missing', detail: '', projectCount: '' })).then((found) => {
+        if (closed || round !== detectRound) return;
+        s.workbench = found;
+        log(found.state === 'ready'
+          ? `workbench checking -> ready (${config.workbenchDir}, ${found.projectCount} projects)`
+          : `workbench checking -> missing (${config.workbenchDir} is not a readable directory)`);
+      });
+    }, config.detectDelayMs);
+  }
+
+  // What the status document and the page show; a code past its expiry is replaced first, so a stalled
+  // timer can never leave an expired code on offer.
+  function view() {
+    if (s.code && s.code.expiresAt <= Date.now()) issueCode('expired');
+    return {
+      state: s.state,
+      deviceName: s.deviceName,
+      workbenchState: s.workbench.state,
+      workbenchDetail: s.workbench.detail,
+      message: s.paired && s.state === 'online' ? `已与手机「${s.paired.phoneName}」配对（模拟中继）` : s.message,
+      projectCount: s.workbench.projectCount,
+      pairing: s.paired ? { paired: true, phoneName: s.paired.phoneName } : s.code,
+      newVersion: config.updateVersion,
+      updateLink: config.updateLink,
+      relayProvider: s.relayProvider,
+    };
+  }
+
+  function close() {
+    closed = true;
+    connectTimer = clearTimer(connectTimer);
+    expiryTimer = clearTimer(expiryTimer);
+    detectTimer = clearTimer(detectTimer);
+  }
+
+  return { start, stop, resetPairing, pairPhone, simulate, detect, view, close };
+}
+
+module.exports = { MAX_WRONG_CODES, createConnectorState };
