@@ -4,7 +4,7 @@
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { checkStatusDocument, checkFreeTexts } = require('./document-rules');
+const { checkStatusDocument, checkFreeTexts } = require('../test-support/document-rules');
 const { formatStatusDocument, singleLine, updateOffer, MAX_DOCUMENT_BYTES } = require('../lib/status-document');
 const { qrMatrix, pairingPayload } = require('../lib/pairing');
 

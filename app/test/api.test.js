@@ -1,0 +1,275 @@
+'use strict';
+// The connector's API as the launcher and the demo page use it: each action and its effect on the status
+// documents that follow, the pairing code's life, and the refusals (Origin, Host, body, size, method).
+
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const net = require('node:net');
+const path = require('node:path');
+const { startTestConnector, makeWorkbench } = require('../test-support/helpers');
+const { parsePairingPayload } = require('../lib/pairing');
+const { MAX_WRONG_CODES } = require('../lib/connector-state');
+
+const START = { deviceName: 'Büro-PC "α"', relayProvider: 'thirdparty' };
+
+async function online(c, body = START) {
+  assert.equal((await c.post('/api/connector/start', body)).status, 200);
+  return c.waitFor((s) => s.pairingState === 'code', 'a pairing code');
+}
+
+test('cold start: idle, default relay, workbench detected with its projects', async (t) => {
+  const c = await startTestConnector({ workbenchDir: makeWorkbench(['one', 'two', 'three', '.hidden']) });
+  t.after(c.close);
+  const s = await c.waitFor((x) => x.workbenchState === 'ready', 'workbench ready');
+  assert.equal(s.state, 'idle');
+  assert.equal(s.deviceName, 'TEST-PC');
+  assert.equal(s.relay, 'quorbelapi');
+  assert.equal(s.projectCount, '3');
+  assert.match(s.workbenchDetail, /tovix-workbench-/);
+  assert.equal(s.pairingState, '');
+  assert.equal(s.newVersion, '');
+});
+
+test('start: connecting, then online with a code whose QR carries code, device and relay', async (t) => {
+  const c = await startTestConnector({ connectDelayMs: 200 });
+  t.after(c.close);
+  assert.equal((await c.post('/api/connector/start', START)).status, 200);
+  const connecting = await c.status();
+  assert.equal(connecting.state, 'connecting');
+  assert.equal(connecting.deviceName, START.deviceName);
+  assert.equal(connecting.relay, 'thirdparty');
+  assert.equal(connecting.pairingState, '');
+  const s = await c.waitFor((x) => x.pairingState === 'code', 'a code');
+  assert.equal(s.state, 'online');
+  assert.match(s.code, /^[0-9]{6}$/);
+  const left = s.codeExpiry - Date.now();
+  assert.ok(left > 55000 && left <= 60000, `expiry ${left} ms ahead`);
+  const snap = JSON.parse((await c.request('GET', '/api/connector/snapshot')).body);
+  assert.equal(snap.pairing.bits, s.matrix);
+  assert.deepEqual(parsePairingPayload(snap.pairing.payload), { code: s.code, relay: 'thirdparty', device: START.deviceName });
+  assert.ok(c.logs.some((l) => l.includes('state idle -> connecting')) && c.logs.some((l) => l.includes('connecting -> online')));
+});
+
+test('stop returns to idle and withdraws the code; stop while idle is fine', async (t) => {
+  const c = await startTestConnector();
+  t.after(c.close);
+  await online(c);
+  assert.equal((await c.post('/api/connector/stop')).status, 200);
+  const s = await c.status();
+  assert.equal(s.state, 'idle');
+  assert.equal(s.pairingState, '');
+  assert.equal((await c.post('/api/connector/stop')).status, 200);
+  assert.equal((await c.status()).state, 'idle');
+});
+
+test('stop while connecting cancels going online', async (t) => {
+  const c = await startTestConnector({ connectDelayMs: 80 });
+  t.after(c.close);
+  await c.post('/api/connector/start', START);
+  await c.post('/api/connector/stop');
+  await new Promise((r) => setTimeout(r, 200));
+  assert.equal((await c.status()).state, 'idle');
+});
+
+test('an empty device name falls back to the computer name; names are kept on one line', async (t) => {
+  const c = await startTestConnector();
+  t.after(c.close);
+  await c.post('/api/connector/start', { deviceName: '', relayProvider: 'quorbelapi' });
+  assert.equal((await c.status()).deviceName, 'TEST-PC');
+  await c.post('/api/connector/start', { deviceName: 'a\u2028b\u007fc', relayProvider: 'quorbelapi' });
+  assert.equal((await c.status()).deviceName, 'a b c');
+});
+
+test('detect: checking, then ready with the new count, or missing', async (t) => {
+  const dir = makeWorkbench(['p1']);
+  const c = await startTestConnector({ workbenchDir: dir, detectDelayMs: 150 });
+  t.after(c.close);
+  await c.waitFor((s) => s.workbenchState === 'ready' && s.projectCount === '1', 'first detection');
+  fs.mkdirSync(path.join(dir, 'p2'));
+  assert.equal((await c.post('/api/connector/desktop/detect')).status, 200);
+  const checking = await c.status();
+  assert.equal(checking.workbenchState, 'checking');
+  assert.equal(checking.projectCount, '');
+  await c.waitFor((s) => s.workbenchState === 'ready' && s.projectCount === '2', 'second detection');
+  fs.rmSync(dir, { recursive: true });
+  await c.post('/api/connector/desktop/detect');
+  const missing = await c.waitFor((s) => s.workbenchState !== 'checking', 'detection of a missing directory');
+  assert.equal(missing.workbenchState, 'missing');
+  assert.equal(missing.workbenchDetail, '');
+});
+
+test('pairing reset gives a new code and symbol, also after a phone paired', async (t) => {
+  const c = await startTestConnector();
+  t.after(c.close);
+  const first = await online(c);
+  assert.equal((await c.post('/api/connector/pairing/reset')).status, 200);
+  const second = await c.status();
+  assert.equal(second.pairingState, 'code');
+  assert.notEqual(second.matrix, first.matrix);
+  assert.ok(second.codeExpiry >= first.codeExpiry);
+  assert.equal((await c.post('/api/connector/pairing/pair', { code: second.code })).status, 200);
+  assert.equal((await c.status()).pairingState, 'paired');
+  await c.post('/api/connector/pairing/reset');
+  const third = await c.status();
+  assert.equal(third.pairingState, 'code');
+  assert.notEqual(third.matrix, second.matrix);
+});
+
+test('a phone pairs only with the current code; too many wrong codes replace it', async (t) => {
+  const c = await startTestConnector();
+  t.after(c.close);
+  assert.equal((await c.post('/api/connector/pairing/pair', { code: '000000' })).status, 409, 'not online');
+  const s = await online(c);
+  const wrong = s.code === '000000' ? '000001' : '000000';
+  for (let i = 1; i < MAX_WRONG_CODES; i++) {
+    assert.equal((await c.post('/api/connector/pairing/pair', { code: wrong })).status, 409);
+    assert.equal((await c.status()).code, s.code);
+  }
+  assert.equal((await c.post('/api/connector/pairing/pair', { code: wrong })).status, 409);
+  const replaced = await c.status();
+  assert.notEqual(replaced.matrix, s.matrix);
+  assert.equal((await c.post('/api/connector/pairing/pair', { code: s.code })).status, 409, 'old code is dead');
+  assert.equal((await c.post('/api/connector/pairing/pair', { code: replaced.code, phoneName: 'Pixel' })).status, 200);
+  const paired = await c.status();
+  assert.equal(paired.pairingState, 'paired');
+  assert.match(paired.message, /Pixel/);
+  // The pairing outlives the connection: stop and start again keeps the phone.
+  await c.post('/api/connector/stop');
+  assert.equal((await c.status()).pairingState, 'paired');
+  await c.post('/api/connector/start', START);
+  await c.waitFor((x) => x.state === 'online', 'online again');
+  assert.equal((await c.status()).pairingState, 'paired');
+});
+
+test('a code expires: a new one follows, and the old one no longer pairs', async (t) => {
+  const c = await startTestConnector({ codeTtlMs: 300 });
+  t.after(c.close);
+  const first = await online(c);
+  const second = await c.waitFor((s) => s.pairingState === 'code' && s.codeExpiry > first.codeExpiry, 'a new code', 2000);
+  assert.notEqual(second.matrix, first.matrix);
+  assert.ok(second.codeExpiry - first.codeExpiry >= 250);
+  if (second.code !== first.code) {
+    assert.equal((await c.post('/api/connector/pairing/pair', { code: first.code })).status, 409);
+  }
+  assert.ok(c.logs.some((l) => l.includes('pairing code issued (expired)')));
+});
+
+test('the page simulates interruption, failure and recovery', async (t) => {
+  const c = await startTestConnector();
+  t.after(c.close);
+  assert.equal((await c.post('/api/connector/simulate', { event: 'offline' })).status, 409, 'nothing to interrupt');
+  await online(c);
+  assert.equal((await c.post('/api/connector/simulate', { event: 'offline' })).status, 200);
+  let s = await c.status();
+  assert.equal(s.state, 'offline');
+  assert.equal(s.pairingState, '');
+  assert.notEqual(s.message, '');
+  assert.equal((await c.post('/api/connector/simulate', { event: 'restore' })).status, 200);
+  await c.waitFor((x) => x.state === 'online' && x.pairingState === 'code', 'recovery');
+  await c.post('/api/connector/simulate', { event: 'error' });
+  s = await c.status();
+  assert.equal(s.state, 'error');
+  assert.equal(s.pairingState, '');
+  assert.equal((await c.post('/api/connector/simulate', { event: 'explode' })).status, 400);
+});
+
+test('an update offer from the configuration appears in the document', async (t) => {
+  const c = await startTestConnector({ updateVersion: '1.4.0', updateLink: 'https://downloads.example.test/tovix/1.4.0' });
+  t.after(c.close);
+  const s = await c.status();
+  assert.equal(s.newVersion, '1.4.0');
+  assert.equal(s.updateLink, 'https://downloads.example.test/tovix/1.4.0');
+  const bad = await startTestConnector({ updateVersion: '1.4.0', updateLink: 'http://downloads.example.test/' });
+  t.after(bad.close);
+  assert.equal((await bad.status()).newVersion, '');
+});
+
+test('POSTs need exactly the loopback Origin with our port', async (t) => {
+  const c = await startTestConnector();
+  t.after(c.close);
+  const origins = [undefined, 'null', `http://localhost:${c.port}`, `http://127.0.0.1:${c.port + 1}`,
+    `https://127.0.0.1:${c.port}`, `http://127.0.0.1:${c.port}/`, 'http://evil.example'];
+  for (const origin of origins) {
+    const headers = { 'Content-Type': 'application/json', ...(origin ? { Origin: origin } : {}) };
+    for (const route of ['/api/connector/start', '/api/connector/stop', '/api/connector/pairing/pair']) {
+      const res = await c.post(route, START, headers);
+      assert.equal(res.status, 403, `${route} with Origin ${origin}`);
+    }
+  }
+  assert.equal((await c.status()).state, 'idle');
+  assert.ok(!c.logs.some((l) => l.includes('request start')));
+});
+
+test('bodies that are not JSON of the expected shape get 400 and change nothing', async (t) => {
+  const c = await startTestConnector();
+  t.after(c.close);
+  const bad = [
+    ['/api/connector/start', ''], ['/api/connector/start', '{'], ['/api/connector/start', '[]'],
+    ['/api/connector/start', 'null'], ['/api/connector/start', '"x"'], ['/api/connector/start', '{}'],
+    ['/api/connector/start', JSON.stringify({ deviceName: 5, relayProvider: 'quorbelapi' })],
+    ['/api/connector/start', JSON.stringify({ deviceName: 'x', relayProvider: 'QUORBELAPI' })],
+    ['/api/connector/start', JSON.stringify({ deviceName: 'x' })],
+    ['/api/connector/start', JSON.stringify({ deviceName: 'x'.repeat(101), relayProvider: 'quorbelapi' })],
+    ['/api/connector/start', Buffer.from([0x7b, 0x22, 0xff, 0x22, 0x7d])],
+    ['/api/connector/stop', ''], ['/api/connector/stop', 'stop'], ['/api/connector/desktop/detect', '[1]'],
+    ['/api/connector/pairing/reset', '1'], ['/api/connector/pairing/pair', '{"code":"12345"}'],
+    ['/api/connector/pairing/pair', '{"code":123456}'],
+  ];
+  for (const [route, body] of bad) {
+    const res = await c.post(route, body);
+    assert.equal(res.status, 400, `${route} ${body}`);
+  }
+  assert.equal((await c.status()).state, 'idle');
+  assert.equal((await c.post('/api/connector/start', { deviceName: 'x'.repeat(100), relayProvider: 'quorbelapi' })).status, 200);
+});
+
+test('bodies over the limit get 413, declared or streamed', async (t) => {
+  const c = await startTestConnector();
+  t.after(c.close);
+  const big = JSON.stringify({ deviceName: 'x'.repeat(5000), relayProvider: 'quorbelapi' });
+  assert.equal((await c.post('/api/connector/start', big)).status, 413);
+  const streamed = await new Promise((resolve) => {
+    const socket = net.connect(c.port, '127.0.0.1', () => {
+      socket.write(`POST /api/connector/start HTTP/1.1\r\nHost: 127.0.0.1:${c.port}\r\nOrigin: ${c.origin}\r\n` +
+        'Content-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n');
+      for (let i = 0; i < 10; i++) socket.write(`400\r\n${'x'.repeat(1024)}\r\n`);
+    });
+    let text = '';
+    socket.on('data', (d) => { text += d; });
+    socket.on('close', () => resolve(text));
+    socket.on('error', () => resolve(text));
+  });
+  assert.match(streamed, /^HTTP\/1\.1 413 /);
+  assert.equal((await c.status()).state, 'idle');
+});
+
+test('wrong method, unknown path and foreign Host are refused; the page is served', async (t) => {
+  const c = await startTestConnector();
+  t.after(c.close);
+  assert.equal((await c.request('GET', '/api/connector/start')).status, 405);
+  assert.equal((await c.request('POST', '/api/connector/desktop', { headers: { Origin: c.origin } })).status, 405);
+  assert.equal((await c.request('GET', '/api/connector/unknown')).status, 404);
+  assert.equal((await c.request('GET', '/api/connector/desktop', { headers: { Host: 'attacker.example:8093' } })).status, 421);
+  assert.equal((await c.request('GET', '/api/connector/desktop', { headers: { Host: `localhost:${c.port}` } })).status, 200);
+  const page = await c.request('GET', '/connect.html');
+  assert.equal(page.status, 200);
+  assert.match(page.headers['content-type'], /^text\/html/);
+  assert.match(page.body.toString(), /中继为模拟/);
+  assert.equal((await c.request('GET', '/connect.js')).status, 200);
+});
+
+test('malformed HTTP and aborted requests do not stop the server', async (t) => {
+  const c = await startTestConnector();
+  t.after(c.close);
+  for (const raw of ['GARBAGE\r\n\r\n', 'GET / HTTP/1.1\r\nHost: x\r\nContent-Length: -1\r\n\r\n', '\u0000\u0001\u0002',
+    `POST /api/connector/start HTTP/1.1\r\nHost: 127.0.0.1:${c.port}\r\nOrigin: ${c.origin}\r\nContent-Length: 50\r\n\r\n{"dev`]) {
+    await new Promise((resolve) => {
+      const socket = net.connect(c.port, '127.0.0.1', () => { socket.end(raw); });
+      socket.on('data', () => {});
+      socket.on('close', resolve);
+      socket.on('error', resolve);
+    });
+  }
+  assert.equal((await c.status()).state, 'idle');
+});
