@@ -14,6 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
+#include <ctype.h>
 #include <algorithm>
 #include <vector>
 
@@ -235,13 +236,84 @@ static int RunStartup(int runs)
     return failures ? 1 : 0;
 }
 
-static double CpuMs(HANDLE process)
+// Under Wine, GetProcessTimes and most memory counters of another process read 0; the Linux process that
+// runs the Windows one is then found by its command line under /proc (through Wine's Z: drive), and its
+// figures are read there. Nothing of this is used on Windows, where the Windows counters are non-zero.
+static int ReadWholeFile(const wchar_t* path, char* out, DWORD bytes)
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD got = 0;
+    BOOL ok = ReadFile(file, out, bytes - 1, &got, nullptr);
+    CloseHandle(file);
+    out[ok ? got : 0] = 0;
+    return ok ? int(got) : 0;
+}
+
+// The Linux pid of the process whose command line names exactly this executable path (Z:\a\b.exe or
+// /a/b.exe), or 0.
+static int UnixPidOf(const wchar_t* exePath)
+{
+    char wanted[MAX_PATH];
+    WideCharToMultiByte(CP_UTF8, 0, exePath + (exePath[1] == L':' ? 2 : 0), -1, wanted, MAX_PATH, nullptr, nullptr);
+    for (char* c = wanted; *c; c++)
+        *c = *c == '/' ? '\\' : char(tolower(*c));
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(L"Z:\\proc\\*", &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return 0;
+    int found = 0;
+    do {
+        int pid = _wtoi(entry.cFileName);
+        if (pid <= 0)
+            continue;
+        wchar_t path[64];
+        char commandLine[4096];
+        _snwprintf(path, 64, L"Z:\\proc\\%d\\cmdline", pid);
+        int bytes = ReadWholeFile(path, commandLine, sizeof commandLine);
+        if (bytes <= 0)
+            continue;
+        for (int i = 0; i < bytes; i++)  // first argument that mentions the path
+            commandLine[i] = commandLine[i] == '/' ? '\\' : commandLine[i] ? char(tolower(commandLine[i])) : ' ';
+        if (strstr(commandLine, wanted))
+            found = pid;
+    } while (!found && FindNextFileW(find, &entry));
+    FindClose(find);
+    return found;
+}
+
+// CPU time (user + kernel) in ms: Windows counters, else the Linux process's utime + stime (10 ms steps).
+static double CpuMs(HANDLE process, int unixPid)
 {
     FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
+    if (GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        auto ms = [](FILETIME t) { return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000.0; };
+        double total = ms(kernel) + ms(user);
+        if (total > 0 || !unixPid)
+            return total;
+    }
+    wchar_t path[64];
+    char stat[2048];
+    _snwprintf(path, 64, L"Z:\\proc\\%d\\stat", unixPid);
+    if (!ReadWholeFile(path, stat, sizeof stat))
         return -1;
-    auto ms = [](FILETIME t) { return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000.0; };
-    return ms(kernel) + ms(user);
+    const char* p = strrchr(stat, ')');  // the fields after the command name: state is field 3
+    unsigned long long utime = 0, stime = 0;
+    if (!p || sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime, &stime) != 2)
+        return -1;
+    return double(utime + stime) * 10.0;  // USER_HZ is 100 on Linux
+}
+
+static long ProcStatusKiB(int unixPid, const char* key)
+{
+    wchar_t path[64];
+    char status[8192];
+    _snwprintf(path, 64, L"Z:\\proc\\%d\\status", unixPid);
+    if (!unixPid || !ReadWholeFile(path, status, sizeof status))
+        return 0;
+    const char* p = strstr(status, key);
+    return p ? atol(p + strlen(key)) : 0;
 }
 
 struct MemoryFigures {
@@ -268,7 +340,7 @@ static DWORD ThreadCount(DWORD processId)
     return count;
 }
 
-static MemoryFigures ReadMemory(const PROCESS_INFORMATION& pi)
+static MemoryFigures ReadMemory(const PROCESS_INFORMATION& pi, int unixPid)
 {
     MemoryFigures m = {};
     PROCESS_MEMORY_COUNTERS_EX counters = {};
@@ -276,6 +348,11 @@ static MemoryFigures ReadMemory(const PROCESS_INFORMATION& pi)
     if (GetProcessMemoryInfo(pi.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters)) {
         m.peakWorkingSetKiB = double(counters.PeakWorkingSetSize) / 1024.0;
         m.privateKiB = double(counters.PrivateUsage) / 1024.0;
+    }
+    // Wine fills only the working set: take the Linux figures (peak resident, private anonymous resident).
+    if (unixPid && !m.privateKiB) {
+        m.peakWorkingSetKiB = double(ProcStatusKiB(unixPid, "VmHWM:"));
+        m.privateKiB = double(ProcStatusKiB(unixPid, "RssAnon:"));
     }
     GetProcessHandleCount(pi.hProcess, &m.handles);
     m.gdiObjects = GetGuiResources(pi.hProcess, GR_GDIOBJECTS);
@@ -350,23 +427,33 @@ static int RunIdle(int idleSeconds, int firstPoll, int lastPoll)
         // A message to each window makes the system load the hook DLL there before counting starts.
         SendMessageTimeoutW(subjects[i].window, WM_NULL, 0, 0, SMTO_BLOCK, 2000, nullptr);
     }
+    int unixPids[2] = {UnixPidOf(exes[0]), UnixPidOf(exes[1])};
+    printf("RESULT figures_source %s\n", unixPids[0] && unixPids[1] ? "linux-proc-where-windows-reads-0" : "windows");
     Sleep(1000);
     double cpu0[2], cpu1[2];
     LONG polls0[2], polls1[2];
     for (int i = 0; i < 2; i++) {
         counters->setText[i] = counters->paint[i] = 0;
-        cpu0[i] = CpuMs(subjects[i].process.hProcess);
+        cpu0[i] = CpuMs(subjects[i].process.hProcess, unixPids[i]);
         polls0[i] = servers[i].statusRequests;
     }
     double idleStart = NowMs();
     Sleep(DWORD(idleSeconds) * 1000);
     for (int i = 0; i < 2; i++) {
-        cpu1[i] = CpuMs(subjects[i].process.hProcess);
+        cpu1[i] = CpuMs(subjects[i].process.hProcess, unixPids[i]);
         polls1[i] = servers[i].statusRequests;
     }
     double idleMs = NowMs() - idleStart;
     LONG setText[2] = {counters->setText[0], counters->setText[1]};
     LONG paint[2] = {counters->paint[0], counters->paint[1]};
+    // Proof that the counting works at all: a repaint forced from outside must be counted.
+    for (int i = 0; i < 2; i++) {
+        RedrawWindow(subjects[i].window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+        SendMessageTimeoutW(subjects[i].window, WM_NULL, 0, 0, SMTO_BLOCK, 2000, nullptr);
+    }
+    Sleep(500);
+    for (int i = 0; i < 2; i++)
+        printf("RESULT %s_hook_check_paints %ld\n", names[i], long(counters->paint[i] - paint[i]));
     printf("RESULT idle_seconds %.1f\n", idleMs / 1000.0);
     for (int i = 0; i < 2; i++) {
         printf("RESULT %s_first_status_ms %.1f\n", names[i], subjects[i].shownAtMs);
@@ -387,11 +474,11 @@ static int RunIdle(int idleSeconds, int firstPoll, int lastPoll)
         for (int i = 0; i < 2; i++) {
             LONG polls = servers[i].statusRequests;
             if (!haveFirst[i] && polls >= firstPoll) {
-                atFirst[i] = ReadMemory(subjects[i].process);
+                atFirst[i] = ReadMemory(subjects[i].process, unixPids[i]);
                 haveFirst[i] = 1;
             }
             if (!haveLast[i] && polls >= lastPoll) {
-                atLast[i] = ReadMemory(subjects[i].process);
+                atLast[i] = ReadMemory(subjects[i].process, unixPids[i]);
                 haveLast[i] = 1;
                 printf("memory: %s reached poll %d\n", names[i], lastPoll);
                 fflush(stdout);
