@@ -1,7 +1,12 @@
 // Process entry of launcher.exe: hands the command-line tail and the show value to LauncherMain.
 #include <windows.h>
+#include "roles.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
-    return 0;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    GetStartupInfoW(&startup);
+    int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
+    return LauncherMain(instance, CommandTail(GetCommandLineW()), show);
 }

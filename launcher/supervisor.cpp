@@ -1,0 +1,168 @@
+// Supervision of the connector application (see supervisor.h). The job object holds the connector and
+// everything it starts; its only handle is ours, so the connector cannot outlive this process.
+#include "supervisor.h"
+#include "install_paths.h"
+#include "named_objects.h"
+
+static const wchar_t PortVariableName[] = L"TOVIX_MOBILE_CONNECTOR_PORT";
+
+int GetExecutablePath(wchar_t* path)
+{
+    DWORD length = GetModuleFileNameW(nullptr, path, ExecutablePathCapacity);
+    if (length == 0 || length >= ExecutablePathCapacity) {
+        path[0] = 0;
+        return 0;
+    }
+    return 1;
+}
+
+// The texts built before anything is opened, kept together so that RunSupervisor stays short.
+struct ConnectorLaunch {
+    wchar_t directory[ExecutablePathCapacity];
+    wchar_t runtimePath[InstallPathCapacity];
+    wchar_t logPath[InstallPathCapacity];
+    wchar_t commandLine[ConnectorCommandLineCapacity];
+};
+
+static int BuildConnectorLaunch(ConnectorLaunch* launch)
+{
+    if (!GetExecutablePath(launch->directory) || !CutToDirectory(launch->directory))
+        return 0;
+    return BuildRuntimePath(launch->runtimePath, launch->directory) &&
+           BuildLogPath(launch->logPath, launch->directory) &&
+           BuildConnectorCommandLine(launch->commandLine, launch->runtimePath, launch->directory);
+}
+
+static int LimitJobToKillOnClose(HANDLE job)
+{
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    return SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) != 0;
+}
+
+// Everything from opening the log to the end of the connector: returns the exit code. Closes the job
+// and everything it opened on every path, in reverse order of acquisition; the caller keeps only
+// BackgroundMutex.
+static int SuperviseConnector(HANDLE stopEvent, HANDLE job, uint16_t port, ConnectorLaunch* launch)
+{
+    SECURITY_ATTRIBUTES inherit = {};
+    inherit.nLength = sizeof inherit;
+    inherit.bInheritHandle = TRUE;
+    // The log is recreated empty by every supervisor that gets this far; readers may open it meanwhile.
+    HANDLE log = CreateFileW(launch->logPath, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (log == INVALID_HANDLE_VALUE || input == INVALID_HANDLE_VALUE) {
+        if (input != INVALID_HANDLE_VALUE)
+            CloseHandle(input);
+        if (log != INVALID_HANDLE_VALUE)
+            CloseHandle(log);
+        CloseHandle(job);
+        return 1;
+    }
+
+    // The connector always receives the port this supervisor resolved, also when ours was missing.
+    wchar_t portText[PortTextCapacity];
+    FormatPortText(portText, port);
+    SetEnvironmentVariableW(PortVariableName, portText);
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = log;
+    startup.hStdError = log;
+    PROCESS_INFORMATION child = {};
+    // Suspended, so that it runs only once it is inside the job.
+    if (!CreateProcessW(launch->runtimePath, launch->commandLine, nullptr, nullptr, TRUE,
+                        CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, launch->directory, &startup, &child)) {
+        CloseHandle(input);
+        CloseHandle(log);
+        CloseHandle(job);
+        return 1;
+    }
+    if (!AssignProcessToJobObject(job, child.hProcess) || ResumeThread(child.hThread) == (DWORD)-1) {
+        TerminateProcess(child.hProcess, 1);
+        WaitForSingleObject(child.hProcess, INFINITE);
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+        CloseHandle(input);
+        CloseHandle(log);
+        CloseHandle(job);
+        return 1;
+    }
+    // The connector holds its own inherited copies.
+    CloseHandle(input);
+    CloseHandle(log);
+
+    HANDLE waitList[2] = {stopEvent, child.hProcess};
+    DWORD result = WaitForMultipleObjects(2, waitList, FALSE, INFINITE);
+    // Closing the job ends the connector (when the stop ended the wait) and everything it started.
+    CloseHandle(job);
+    WaitForSingleObject(child.hProcess, INFINITE);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    return (result == WAIT_OBJECT_0 || result == WAIT_OBJECT_0 + 1) ? 0 : 1;
+}
+
+int RunSupervisor(HANDLE stopEvent, uint16_t port)
+{
+    HANDLE backgroundMutex = CreateMutexW(nullptr, TRUE, BackgroundMutexName);
+    if (!backgroundMutex)
+        return 1;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        // Another supervisor owns it; not ours to release.
+        CloseHandle(backgroundMutex);
+        return 0;
+    }
+
+    int code = 1;
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) {
+        code = 0;  // a stop is in progress: decline without touching anything
+    } else if (job && LimitJobToKillOnClose(job)) {
+        ConnectorLaunch launch;
+        if (BuildConnectorLaunch(&launch)) {
+            code = SuperviseConnector(stopEvent, job, port, &launch);
+            job = nullptr;  // SuperviseConnector has closed it
+        }
+    }
+    if (job)
+        CloseHandle(job);
+    ReleaseMutex(backgroundMutex);
+    CloseHandle(backgroundMutex);
+    return code;
+}
+
+int EnsureBackgroundRunningFor(const wchar_t* executablePath)
+{
+    HANDLE existing = OpenMutexW(SYNCHRONIZE, FALSE, BackgroundMutexName);
+    if (existing) {
+        CloseHandle(existing);
+        return 1;
+    }
+    wchar_t ownPath[ExecutablePathCapacity];
+    if (!executablePath) {
+        if (!GetExecutablePath(ownPath))
+            return 0;
+        executablePath = ownPath;
+    }
+    wchar_t commandLine[SupervisorCommandLineCapacity];
+    if (!BuildSupervisorCommandLine(commandLine, executablePath))
+        return 0;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    if (!CreateProcessW(executablePath, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &child))
+        return 0;
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    return 1;
+}
+
+int EnsureBackgroundRunning()
+{
+    return EnsureBackgroundRunningFor(nullptr);
+}
