@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# The main job: installs what is missing, builds launcher.exe, lays out the installation directory (with
+# the pinned Windows Node.js and the reference connector) and starts launcher.exe under Wine. The window
+# starts the supervisor, which starts runtime\node.exe on app\connector.js.
+#  - With a usable display (DISPLAY set, not CI) the window appears there; the script waits until it is
+#    closed, then ends the supervisor and the connector with "launcher.exe --stop".
+#  - Without one it runs under Xvfb: it starts the remote connection through the connector's API (as the
+#    window's Start button does), waits until the window shows the pairing QR code (decoded from a
+#    screenshot), saves that screenshot as a PNG and prints its path, then ends everything with
+#    "launcher.exe --stop" and checks that no launcher.exe or node.exe of this Wine prefix is left.
+#   BUILD_ROOT=dir                   build tree (default: build)
+#   TOVIX_MOBILE_CONNECTOR_PORT=n    connector port (default 8093)
+#   RUN_HEADLESS=1                   use Xvfb even when a display is available
+# Exit code 0 on success, 1 on any failure.
+set -uo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+bash scripts/install-deps.sh || exit 1
+
+root=${BUILD_ROOT:-build}
+mkdir -p "$root"
+root=$(cd "$root" && pwd)
+logs="$root/run-logs"
+mkdir -p "$logs"
+
+say() { echo "[run] $*"; }
+fail() { echo "[run] FAILED: $*" >&2; exit 1; }
+
+# The launcher's own port rule: 1-5 digits naming 1024-65535, else 8093.
+port=8093
+if [[ "${TOVIX_MOBILE_CONNECTOR_PORT:-}" =~ ^[0-9]{1,5}$ ]] && ((10#$TOVIX_MOBILE_CONNECTOR_PORT >= 1024 && 10#$TOVIX_MOBILE_CONNECTOR_PORT <= 65535)); then
+  port=$((10#$TOVIX_MOBILE_CONNECTOR_PORT))
+fi
+export TOVIX_MOBILE_CONNECTOR_PORT=$port
+
+say "building launcher.exe"
+cmake -S . -B "$root/win" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
+  >"$logs/configure-win.log" 2>&1 || { cat "$logs/configure-win.log"; fail "cmake configure"; }
+cmake --build "$root/win" --target launcher -j"$(nproc)" >"$logs/build-win.log" 2>&1 \
+  || { tail -n 40 "$logs/build-win.log"; fail "build"; }
+
+say "laying out the installation"
+bash scripts/package.sh "$root" >"$logs/package.out" 2>"$logs/package.log" || { cat "$logs/package.log"; fail "package"; }
+install=$(sed -n 1p "$logs/package.out")
+say "installation: $install"
+say "package:      $(sed -n 2p "$logs/package.out")"
+
+# A small workbench of demo projects, so that the connector finds one.
+workbench="$root/demo-workbench"
+mkdir -p "$workbench/旅行计划" "$workbench/mobile-app" "$workbench/notes"
+
+headless=1
+if [[ -z "${CI:-}" && -z "${RUN_HEADLESS:-}" && -n "${DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1; then
+  headless=0
+  export WINE_ENV_DISPLAY="$DISPLAY"
+fi
+export WINE_ENV_PREFIX="$root/wineprefix"
+# shellcheck source=wine-env.sh
+source scripts/wine-env.sh
+wine_env_start || fail "Wine environment"
+trap 'wine_env_stop' EXIT
+export TOVIX_WORKBENCH_DIR
+TOVIX_WORKBENCH_DIR=$(winepath -w "$workbench" 2>/dev/null)
+
+# One HTTP request to the connector from Linux: http METHOD PATH [BODY] -> "status\nbody" on stdout.
+http() {
+  node -e '
+    const [method, path, body] = process.argv.slice(1);
+    const port = Number(process.env.TOVIX_MOBILE_CONNECTOR_PORT);
+    const req = require("node:http").request({ host: "127.0.0.1", port, method, path, agent: false, timeout: 3000,
+      headers: body ? { "Content-Type": "application/json", Origin: `http://127.0.0.1:${port}` } : {} }, (res) => {
+      let text = ""; res.setEncoding("utf8"); res.on("data", (d) => { text += d; });
+      res.on("end", () => { process.stdout.write(`${res.statusCode}\n${text}`); });
+    });
+    req.on("timeout", () => req.destroy()); req.on("error", () => process.exit(1)); req.end(body || undefined);
+  ' "$@"
+}
+document_line() { http GET /api/connector/desktop | sed -n "$(($1 + 1))p"; }
+
+if http GET /api/connector/desktop >/dev/null 2>&1; then
+  fail "port $port already answers: another connector runs (end it, or set TOVIX_MOBILE_CONNECTOR_PORT)"
+fi
+
+# Processes of this prefix whose command line names launcher.exe or node.exe (read from /proc, so the
+# check does not depend on Wine being able to answer).
+prefix_processes() {
+  local p cmd
+  for p in /proc/[0-9]*; do
+    [[ -r $p/environ ]] || continue
+    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    cmd=$(tr '\0' ' ' <"$p/cmdline" 2>/dev/null)
+    [[ "${cmd,,}" == *launcher.exe* || "${cmd,,}" == *node.exe* ]] && echo "${p#/proc/} $cmd"
+  done
+}
+
+stop_everything() {
+  say "ending everything with launcher.exe --stop"
+  (cd "$install" && wine launcher.exe --stop >"$logs/stop.out" 2>&1 </dev/null)
+  local rc=$?
+  [[ $rc -eq 0 ]] || { echo "[run] launcher.exe --stop exited with $rc" >&2; return 1; }
+  local left i
+  for i in $(seq 1 50); do
+    left=$(prefix_processes)
+    [[ -z "$left" ]] && break
+    sleep 0.2
+  done
+  if [[ -n "$left" ]]; then
+    echo "[run] still running after --stop:" >&2
+    echo "$left" >&2
+    return 1
+  fi
+  say "--stop returned 0; no launcher.exe or node.exe left"
+}
+
+say "starting launcher.exe (port $port, workbench $TOVIX_WORKBENCH_DIR)"
+(cd "$install" && exec wine launcher.exe >"$logs/launcher.out" 2>&1 </dev/null) &
+window_pid=$!
+
+if ((headless == 0)); then
+  say "the window is on $DISPLAY; close it to end (the page: http://127.0.0.1:$port/connect.html)"
+  wait "$window_pid"
+  stop_everything || exit 1
+  exit 0
+fi
+
+# Headless: wait for the connector, start the connection, wait for the QR code on screen.
+for i in $(seq 1 120); do
+  [[ "$(document_line 4)" == ready ]] && break
+  sleep 0.5
+done
+[[ "$(document_line 4)" == ready ]] || { cat "$install/connector.log" 2>/dev/null; stop_everything; fail "connector not reachable or no workbench"; }
+say "connector answers; workbench ready; starting the remote connection"
+name=$(document_line 3)
+body=$(node -e 'process.stdout.write(JSON.stringify({ deviceName: process.argv[1], relayProvider: "quorbelapi" }))' "$name")
+[[ "$(http POST /api/connector/start "$body" | head -n 1)" == 200 ]] || { stop_everything; fail "start request refused"; }
+
+shots="$root/screenshots"
+mkdir -p "$shots"
+shot="$shots/connector-$(date -u +%Y%m%dT%H%M%SZ).png"
+found=0
+for i in $(seq 1 60); do
+  payload=$(http GET /api/connector/snapshot | sed -n 2p | node -e '
+    let t = ""; process.stdin.on("data", (d) => { t += d; });
+    process.stdin.on("end", () => { try { const s = JSON.parse(t); process.stdout.write(s.pairing.payload || ""); } catch {} });')
+  if [[ -n "$payload" ]]; then
+    import -window root "$shot" 2>/dev/null
+    decoded=$(zbarimg -q --raw "$shot" 2>/dev/null | head -n 1)
+    if [[ -n "$decoded" && "$decoded" == "$payload" ]]; then found=1; break; fi
+  fi
+  sleep 1
+done
+if ((found == 0)); then
+  stop_everything
+  fail "the QR code did not appear on screen (last screenshot: $shot)"
+fi
+say "the window shows the pairing QR code: $payload"
+say "screenshot: $shot"
+stop_everything || exit 1
+echo "$shot"
