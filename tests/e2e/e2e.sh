@@ -1,0 +1,241 @@
+#!/usr/bin/env bash
+# End-to-end test of the whole chain under Wine: launcher.exe (window and supervisor), the real Windows
+# node.exe and the reference connector, laid out as an installation. e2e_probe.exe reads the window's
+# controls and presses its buttons from inside Wine; this script follows the scenario from Linux, reads
+# the QR code off a screenshot with zbarimg, and checks processes through /proc.
+#   e2e.sh <Windows build directory>   (ctest passes it; bin/ holds launcher.exe and e2e_probe.exe)
+# Uses the caller's WINEPREFIX and DISPLAY (scripts/test.sh exports them with a running wineserver), or
+# sets up its own prefix in the build tree when they are missing.
+set -uo pipefail
+win=$(cd "${1:?Windows build directory}" && pwd)
+root=$(dirname "$win")
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+bin="$win/bin"
+work="$win/e2e"
+rm -rf "$work"
+mkdir -p "$work"
+
+own_env=0
+if [[ -z "${WINEPREFIX:-}" || -z "${DISPLAY:-}" ]]; then
+  export WINE_ENV_PREFIX="$root/wineprefix"
+  # shellcheck source=../../scripts/wine-env.sh
+  source "$repo/scripts/wine-env.sh"
+  wine_env_start || exit 1
+  own_env=1
+fi
+export WINEDEBUG=-all
+
+passed=0
+failed=0
+check() {   # check <description> <command...>
+  local what=$1; shift
+  if "$@"; then passed=$((passed + 1)); echo "ok - $what"
+  else failed=$((failed + 1)); echo "not ok - $what"; fi
+}
+note() { echo "# $*"; }
+
+# --- installation -------------------------------------------------------------------------------------
+install="$work/install"
+mkdir -p "$install/runtime" "$install/app"
+cp "$bin/launcher.exe" "$install/launcher.exe" || exit 1
+node_exe=$(bash "$repo/scripts/fetch-node-runtime.sh" "$root" | tail -n 1) || exit 1
+cp "$node_exe" "$install/runtime/node.exe"
+cp -r "$repo/app/connector.js" "$repo/app/lib" "$repo/app/public" "$repo/app/package.json" \
+  "$repo/app/package-lock.json" "$install/app/"
+(cd "$install/app" && npm ci --omit=dev --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null) || exit 1
+workbench="$work/workbench"
+mkdir -p "$workbench/alpha" "$workbench/beta"
+export TOVIX_WORKBENCH_DIR
+TOVIX_WORKBENCH_DIR=$(winepath -w "$workbench" 2>/dev/null)
+export TOVIX_CONNECTOR_CONNECT_MS=500
+# A free port of this machine: other prefixes' connectors share the loopback interface.
+TOVIX_MOBILE_CONNECTOR_PORT=$(node -e 'const s=require("net").createServer().listen(0,"127.0.0.1",()=>{console.log(s.address().port);s.close();})')
+export TOVIX_MOBILE_CONNECTOR_PORT
+port=$TOVIX_MOBILE_CONNECTOR_PORT
+note "installation $install, port $port"
+
+# --- helpers ------------------------------------------------------------------------------------------
+# Controls by creation order (the window's control table): the statics have no ids.
+PILL=3 QR=5 PLACEHOLDER=6 CODE=7 NEWQR=8 WORKBENCH=14 RETRY=17 PROJECTS=21
+START_ID=100 STOP_ID=101 RETRY_ID=102 NEWQR_ID=103 OPEN_IN_BROWSER=4096
+
+probe() { wine "$bin/e2e_probe.exe" "$@" >"$work/probe.out" 2>/dev/null </dev/null; }
+snapshot_controls() { probe list && cp "$work/probe.out" "$work/controls.txt"; }
+field() { awk -F'\t' -v i="$1" -v f="$2" '$1 == i { print $f }' "$work/controls.txt"; }
+text_of() { field "$1" 8; }
+visible() { [[ "$(field "$1" 4)" == 1 ]]; }
+
+# wait_for <seconds> <predicate...>: re-reads the window until the predicate holds.
+wait_for() {
+  local limit=$1; shift
+  local until=$((SECONDS + limit))
+  while ((SECONDS < until)); do
+    if snapshot_controls && "$@"; then return 0; fi
+    sleep 0.3
+  done
+  return 1
+}
+
+http() {   # http METHOD PATH [BODY] -> status line, then body
+  node -e '
+    const [method, path, body] = process.argv.slice(1);
+    const port = Number(process.env.TOVIX_MOBILE_CONNECTOR_PORT);
+    const req = require("node:http").request({ host: "127.0.0.1", port, method, path, agent: false, timeout: 3000,
+      headers: body ? { "Content-Type": "application/json", Origin: `http://127.0.0.1:${port}` } : {} }, (res) => {
+      let t = ""; res.setEncoding("utf8"); res.on("data", (d) => { t += d; });
+      res.on("end", () => process.stdout.write(`${res.statusCode}\n${t}`));
+    });
+    req.on("timeout", () => req.destroy()); req.on("error", () => process.exit(1)); req.end(body || undefined);
+  ' "$@"
+}
+pairing_field() {   # the current pairing offer from the connector's JSON view: payload or code
+  http GET /api/connector/snapshot | sed -n 2p | node -e '
+    let t = ""; process.stdin.on("data", (d) => { t += d; });
+    process.stdin.on("end", () => { try { process.stdout.write(String(JSON.parse(t).pairing[process.argv[1]] ?? "")); } catch {} });
+  ' "$1"
+}
+
+prefix_processes() {   # "pid cmdline" of every launcher.exe / node.exe process of this Wine prefix
+  local p cmd
+  for p in /proc/[0-9]*; do
+    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    cmd=$(tr '\0' ' ' <"$p/cmdline" 2>/dev/null)
+    [[ "${cmd,,}" == *launcher.exe* || "${cmd,,}" == *node.exe* ]] && echo "${p#/proc/} $cmd"
+  done
+}
+pid_of() { prefix_processes | grep -i -- "$1" | grep -v -i -- "${2:-@none@}" | head -n 1 | cut -d' ' -f1; }
+no_processes_left() {
+  local i
+  for i in $(seq 1 50); do [[ -z "$(prefix_processes)" ]] && return 0; sleep 0.2; done
+  prefix_processes | sed 's/^/# left: /'
+  return 1
+}
+gone() { local i; for i in $(seq 1 50); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.2; done; return 1; }
+
+window_pid=""
+start_window() {
+  (cd "$install" && exec wine launcher.exe >"$work/window-$1.out" 2>&1 </dev/null) &
+  window_pid=$!
+}
+
+cleanup() {
+  if [[ -n "$(prefix_processes)" ]]; then
+    (cd "$install" && wine launcher.exe --stop >/dev/null 2>&1 </dev/null)
+    local line
+    prefix_processes | while read -r line; do kill -KILL "${line%% *}" 2>/dev/null; done
+  fi
+  wine reg delete 'HKCU\Software\Wine\WineBrowser' /v Browsers /f >/dev/null 2>&1
+  ((own_env)) && wine_env_stop
+}
+trap cleanup EXIT
+
+# The QR symbol as the screen shows it: a screenshot cropped to QrView, decoded.
+decode_qr_view() {
+  local x y w h rect
+  rect=$(field "$QR" 6)
+  read -r x y w h <<<"$rect"
+  import -window root "$work/screen.png" 2>/dev/null || return 1
+  convert "$work/screen.png" -crop "${w}x${h}+${x}+${y}" +repage "$work/qr.png" 2>/dev/null || return 1
+  zbarimg -q --raw "$work/qr.png" 2>/dev/null | head -n 1
+}
+shown_code() { text_of "$CODE" | sed -n 's/^配对码 \([0-9]\{6\}\)  ·  剩余 [0-9]*:[0-9][0-9]$/\1/p'; }
+
+# --- 1. cold start ------------------------------------------------------------------------------------
+start_window cold
+cold_ready() { [[ "$(text_of $PILL)" == "●  未连接" && "$(text_of $WORKBENCH)" == "已找到 Tovix 工作台\\r\\n"* ]]; }
+check "cold start reaches ●  未连接 with the workbench found" wait_for 60 cold_ready
+check "the project count is shown" test "$(text_of $PROJECTS)" == "Tovix 工作台 · 2 个本地项目"
+check "the window started a supervisor, which runs node.exe" test -n "$(pid_of --background)" -a -n "$(pid_of node.exe)"
+
+# --- 2. start: online with a QR code that carries the code shown ---------------------------------------
+probe click $START_ID
+online_with_code() { [[ "$(text_of $PILL)" == "●  已连接" ]] && visible $QR && [[ -n "$(shown_code)" ]]; }
+check "after Start the window reaches ●  已连接 and shows a QR code" wait_for 30 online_with_code
+qr_matches() {   # the screen's symbol is the connector's payload and carries the six digits shown
+  local decoded payload code
+  for _ in 1 2 3 4 5; do
+    snapshot_controls
+    decoded=$(decode_qr_view); payload=$(pairing_field payload); code=$(shown_code)
+    if [[ -n "$decoded" && "$decoded" == "$payload" && "$decoded" == *"code=$code&"* ]]; then
+      echo "$decoded" >"$work/decoded.txt"; return 0
+    fi
+    sleep 1
+  done
+  note "decoded '$decoded', connector '$payload', shown '$code'"
+  return 1
+}
+check "the QR view decodes to the connector's payload with the digits shown" qr_matches
+first_payload=$(cat "$work/decoded.txt" 2>/dev/null)
+first_code=$(shown_code)
+
+# --- 3. new code --------------------------------------------------------------------------------------
+probe click $NEWQR_ID
+new_code_shown() { visible $QR && [[ -n "$(shown_code)" && "$(pairing_field payload)" != "$first_payload" ]]; }
+check "a new code replaces the QR code" wait_for 20 new_code_shown
+check "the new QR code decodes to the new payload with the new digits" qr_matches
+check "the payload changed" test "$(cat "$work/decoded.txt")" != "$first_payload"
+note "codes: $first_code -> $(shown_code)"
+
+# --- 4. pairing through the connector, then a new code with confirmation ---------------------------------
+pair_status=$(http POST /api/connector/pairing/pair "{\"code\":\"$(pairing_field code)\",\"phoneName\":\"e2e\"}" | head -n 1)
+check "the phone side pairs with the current code" test "$pair_status" == 200
+paired_shown() { visible $PLACEHOLDER && [[ "$(text_of $PLACEHOLDER)" == "✓  手机已配对"* ]] && ! visible $QR; }
+check "the window shows ✓  手机已配对…" wait_for 20 paired_shown
+check "the new-code button offers to unpair" test "$(field $NEWQR 8)" == "解除配对并生成新码"
+probe click $NEWQR_ID
+dialog_shown() { probe dialog && cp "$work/probe.out" "$work/dialog.txt"; }
+wait_dialog() { local i; for i in $(seq 1 40); do dialog_shown && return 0; sleep 0.25; done; return 1; }
+check "the new-code command asks for confirmation while paired" wait_dialog
+check "the confirmation names the unpairing" grep -q $'解除手机配对？\t已配对的手机会断开。你可以用新二维码重新连接。' "$work/dialog.txt"
+probe dialog ok
+check "after confirming, a new QR code is shown" wait_for 20 online_with_code
+
+# --- 5. stop ------------------------------------------------------------------------------------------
+probe click $STOP_ID
+idle_shown() { [[ "$(text_of $PILL)" == "●  未连接" ]] && ! visible $QR; }
+check "Stop goes back to ●  未连接" wait_for 20 idle_shown
+
+# --- 6. the connector dies; the window restarts it ----------------------------------------------------------
+supervisor=$(pid_of --background)
+node_pid=$(pid_of node.exe)
+kill -KILL "$node_pid" 2>/dev/null
+check "killing node.exe ends the supervisor" gone "$supervisor"
+unreachable_shown() { [[ "$(text_of $PILL)" == "●  服务不可用" && "$(field $RETRY 8)" == "启动连接器" ]] && visible $RETRY; }
+check "the window shows the unreachable view with 启动连接器" wait_for 30 unreachable_shown
+probe click $RETRY_ID
+check "启动连接器 brings the connector back" wait_for 60 cold_ready
+check "a new supervisor and node.exe run" test -n "$(pid_of --background)" -a -n "$(pid_of node.exe)"
+
+# --- 7. closing the window leaves the connector; a new window shows the state at once ---------------------
+probe close
+check "closing the window ends the window process" gone "$window_pid"
+check "the supervisor and node.exe keep running" test -n "$(pid_of --background)" -a -n "$(pid_of node.exe)"
+http POST /api/connector/start '{"deviceName":"E2E-PC","relayProvider":"thirdparty"}' >/dev/null
+start_window second
+pills=""
+seen_online() {
+  pills+="$(text_of $PILL)|"
+  [[ "$(text_of $PILL)" == "●  已连接" ]]
+}
+check "a new window finds the running connector and shows it online" wait_for 30 seen_online
+check "the new window never showed the unreachable view" test "${pills/服务不可用/}" == "$pills"
+check "the relay the connector reports is selected" test "$(field 13 7)" == 1
+
+# --- 8. the system menu opens the page ----------------------------------------------------------------------
+stub="$work/browser-stub.sh"
+printf '#!/bin/sh\necho "$1" >> "%s"\n' "$work/opened.txt" >"$stub"
+chmod +x "$stub"
+wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ /d "$stub" /f >/dev/null 2>&1
+probe syscommand $OPEN_IN_BROWSER
+opened() { local i; for i in $(seq 1 60); do [[ -s "$work/opened.txt" ]] && return 0; sleep 0.25; done; return 1; }
+check "the system-menu item opens a link" opened
+check "the link is the connector's page" test "$(head -n 1 "$work/opened.txt" 2>/dev/null)" == "http://127.0.0.1:$port/connect.html"
+check "the page answers" test "$(http GET /connect.html | head -n 1)" == 200
+
+# --- 9. --stop ends everything ------------------------------------------------------------------------------
+(cd "$install" && wine launcher.exe --stop >"$work/stop.out" 2>&1 </dev/null)
+check "launcher.exe --stop returns 0" test $? -eq 0
+check "no launcher.exe or node.exe process is left" no_processes_left
+
+echo "e2e: $passed passed, $failed failed"
+((failed == 0))
