@@ -81,15 +81,15 @@ if http GET /api/connector/desktop >/dev/null 2>&1; then
   fail "port $port already answers: another connector runs (end it, or set TOVIX_MOBILE_CONNECTOR_PORT)"
 fi
 
-# Processes of this prefix whose command line names launcher.exe or node.exe (read from /proc, so the
+# Processes of this prefix named launcher.exe or node.exe (read from /proc, so the
 # check does not depend on Wine being able to answer).
 prefix_processes() {
-  local p cmd
+  local p name
   for p in /proc/[0-9]*; do
-    [[ -r $p/environ ]] || continue
-    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-    cmd=$(tr '\0' ' ' <"$p/cmdline" 2>/dev/null)
-    [[ "${cmd,,}" == *launcher.exe* || "${cmd,,}" == *node.exe* ]] && echo "${p#/proc/} $cmd"
+    name=$(cat 2>/dev/null <"$p/comm") || continue
+    [[ "${name,,}" == launcher.exe || "${name,,}" == node.exe ]] || continue
+    tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    echo "${p#/proc/} $(tr '\0' ' ' 2>/dev/null <"$p/cmdline")"
   done
 }
 

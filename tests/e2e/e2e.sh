@@ -96,11 +96,12 @@ pairing_field() {   # the current pairing offer from the connector's JSON view: 
 }
 
 prefix_processes() {   # "pid cmdline" of every launcher.exe / node.exe process of this Wine prefix
-  local p cmd
+  local p name
   for p in /proc/[0-9]*; do
-    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-    cmd=$(tr '\0' ' ' <"$p/cmdline" 2>/dev/null)
-    [[ "${cmd,,}" == *launcher.exe* || "${cmd,,}" == *node.exe* ]] && echo "${p#/proc/} $cmd"
+    name=$(cat 2>/dev/null <"$p/comm") || continue
+    [[ "${name,,}" == launcher.exe || "${name,,}" == node.exe ]] || continue
+    tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    echo "${p#/proc/} $(tr '\0' ' ' 2>/dev/null <"$p/cmdline")"
   done
 }
 pid_of() { prefix_processes | grep -i -- "$1" | grep -v -i -- "${2:-@none@}" | head -n 1 | cut -d' ' -f1; }
