@@ -1,0 +1,210 @@
+// The stop role against real processes: nothing running, a window alone, a supervisor with a running
+// connector double, a window killed while owning its mutex, and a mutex holder that never ends. The
+// holder is a thread of this test program; the in-process runs of RunStopCommand count this process's
+// handles to show that none is left behind.
+#include <gtest/gtest.h>
+#include "installation.h"
+#include "named_objects.h"
+#include "process_util.h"
+#include "stop_command.h"
+
+static const wchar_t MainWindowClass[] = L"TovixMobileConnectorWindow";
+
+static bool ObjectMissing(HANDLE opened)
+{
+    DWORD error = GetLastError();
+    if (opened) {
+        CloseHandle(opened);
+        return false;
+    }
+    return error == ERROR_FILE_NOT_FOUND;
+}
+
+static bool NoNamedObjectExists()
+{
+    return ObjectMissing(OpenEventW(SYNCHRONIZE, FALSE, StopEventName)) &&
+           ObjectMissing(OpenMutexW(SYNCHRONIZE, FALSE, WindowMutexName)) &&
+           ObjectMissing(OpenMutexW(SYNCHRONIZE, FALSE, BackgroundMutexName));
+}
+
+static DWORD HandleCount()
+{
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+}
+
+// A thread that creates a mutex owned, plus StopEvent as every real role does, and holds both until
+// released: a process that "does not end".
+struct MutexHolder {
+    const wchar_t* name;
+    HANDLE ready;
+    HANDLE release;
+    HANDLE thread;
+};
+
+static DWORD WINAPI HoldMutex(void* context)
+{
+    MutexHolder* holder = (MutexHolder*)context;
+    HANDLE stopEvent = CreateEventW(nullptr, TRUE, FALSE, StopEventName);
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, holder->name);
+    SetEvent(holder->ready);
+    WaitForSingleObject(holder->release, INFINITE);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    CloseHandle(stopEvent);
+    return 0;
+}
+
+static void StartHolder(MutexHolder* holder, const wchar_t* name)
+{
+    holder->name = name;
+    holder->ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    holder->release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    holder->thread = CreateThread(nullptr, 0, HoldMutex, holder, 0, nullptr);
+    WaitForSingleObject(holder->ready, 5000);
+}
+
+static void EndHolder(MutexHolder* holder)
+{
+    SetEvent(holder->release);
+    WaitForSingleObject(holder->thread, 5000);
+    CloseHandle(holder->thread);
+    CloseHandle(holder->release);
+    CloseHandle(holder->ready);
+}
+
+class StopRole : public ::testing::Test {
+protected:
+    Installation installation;
+    void SetUp() override { ASSERT_TRUE(NoNamedObjectExists()) << "a previous test left a role running"; }
+    void TearDown() override { RemoveInstallation(&installation); }
+};
+
+TEST_F(StopRole, NothingRunningEndsAtOnceAndCreatesNothing)
+{
+    ASSERT_TRUE(CreateInstallation(&installation));
+    StartedProcess stop = StartWithTail(installation.launcher, L"--stop");
+    DWORD code = 99;
+    ASSERT_TRUE(WaitForExit(stop.process, 5000, &code)) << "the stop command waited with nothing running";
+    EXPECT_EQ(code, 0u);
+    CloseStarted(&stop);
+    EXPECT_TRUE(NoNamedObjectExists());
+
+    // The same in this process: a created-and-kept object or a leaked handle would show here.
+    DWORD before = HandleCount();
+    EXPECT_EQ(RunStopCommand(), 0);
+    EXPECT_EQ(HandleCount(), before);
+    EXPECT_TRUE(NoNamedObjectExists());
+}
+
+TEST_F(StopRole, WindowAloneEnds)
+{
+    // Without runtime\node.exe the supervisor that the window starts ends at once: the window is alone.
+    ASSERT_TRUE(CreateInstallation(&installation, false));
+    StartedProcess window = StartWithTail(installation.launcher, L"");
+    ASSERT_TRUE(FindTopWindow(MainWindowClass, window.pid, 10000));
+    // The supervisor it started has created connector.log and ended.
+    ASSERT_TRUE(WaitUntil(
+        [&] { return FileExists(installation.log) && ProcessesOfImage(installation.launcher).size() == 1; }, 10000));
+    EXPECT_TRUE(ObjectMissing(OpenMutexW(SYNCHRONIZE, FALSE, BackgroundMutexName)));
+
+    EXPECT_EQ(RunStop(installation), 0);
+    DWORD code = 99;
+    EXPECT_TRUE(WaitForExit(window.process, 5000, &code));
+    EXPECT_EQ(code, 0u);
+    KillAndClose(&window);
+}
+
+TEST_F(StopRole, SupervisorWithRunningConnectorEnds)
+{
+    ASSERT_TRUE(CreateInstallation(&installation));
+    StartedProcess supervisor = StartWithTail(installation.launcher, L"--background");
+    std::string report = WaitForReport(installation, 10000);
+    ASSERT_FALSE(report.empty());
+    HANDLE connector = OpenProcess(SYNCHRONIZE, FALSE, std::stoul(ReportValue(report, "pid")));
+    ASSERT_NE(connector, nullptr);
+    ASSERT_EQ(WaitForSingleObject(connector, 0), (DWORD)WAIT_TIMEOUT);
+
+    EXPECT_EQ(RunStop(installation), 0);
+    // The supervisor waits for the connector before it releases its mutex, so it is dead already.
+    EXPECT_EQ(WaitForSingleObject(connector, 0), WAIT_OBJECT_0);
+    DWORD code = 99;
+    EXPECT_TRUE(WaitForExit(supervisor.process, 5000, &code));
+    EXPECT_EQ(code, 0u);
+    CloseHandle(connector);
+    KillAndClose(&supervisor);
+}
+
+TEST_F(StopRole, WindowAndSupervisorBothEnd)
+{
+    ASSERT_TRUE(CreateInstallation(&installation));
+    StartedProcess window = StartWithTail(installation.launcher, L"");
+    ASSERT_TRUE(FindTopWindow(MainWindowClass, window.pid, 10000));
+    std::string report = WaitForReport(installation, 10000);
+    ASSERT_FALSE(report.empty());
+    DWORD connector = std::stoul(ReportValue(report, "pid"));
+
+    EXPECT_EQ(RunStop(installation), 0);
+    EXPECT_TRUE(WaitForExit(window.process, 5000));
+    EXPECT_TRUE(WaitForPidEnd(connector, 0));
+    EXPECT_TRUE(WaitUntil([&] { return ProcessesUnder(installation.directory).empty(); }, 5000));
+    KillAndClose(&window);
+}
+
+TEST_F(StopRole, AbandonedWindowMutexCountsAsEnded)
+{
+    ASSERT_TRUE(CreateInstallation(&installation));
+    StartedProcess window = StartWithTail(installation.launcher, L"");
+    ASSERT_TRUE(FindTopWindow(MainWindowClass, window.pid, 10000));
+    ASSERT_FALSE(WaitForReport(installation, 10000).empty());
+    // Killed while its main thread owns WindowMutex: the mutex is abandoned, not released.
+    KillAndClose(&window);
+
+    StartedProcess stop = StartWithTail(installation.launcher, L"--stop");
+    DWORD code = 99;
+    EXPECT_TRUE(WaitForExit(stop.process, 10000, &code));
+    EXPECT_EQ(code, 0u);
+    CloseStarted(&stop);
+    EXPECT_TRUE(WaitUntil([&] { return ProcessesUnder(installation.directory).empty(); }, 5000));
+}
+
+TEST_F(StopRole, HolderThatNeverEndsFailsAfterFifteenSeconds)
+{
+    ASSERT_TRUE(CreateInstallation(&installation));
+    MutexHolder holder;
+    StartHolder(&holder, WindowMutexName);
+
+    ULONGLONG start = GetTickCount64();
+    StartedProcess stop = StartWithTail(installation.launcher, L"--stop");
+    DWORD code = 99;
+    EXPECT_TRUE(WaitForExit(stop.process, 30000, &code));
+    ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_EQ(code, 1u);
+    EXPECT_GE(elapsed, 14500u);
+    EXPECT_LT(elapsed, 25000u);
+    CloseStarted(&stop);
+    // The holder's StopEvent was set by the stop command.
+    HANDLE stopEvent = OpenEventW(SYNCHRONIZE, FALSE, StopEventName);
+    ASSERT_NE(stopEvent, nullptr);
+    EXPECT_EQ(WaitForSingleObject(stopEvent, 0), WAIT_OBJECT_0);
+    CloseHandle(stopEvent);
+    EndHolder(&holder);
+}
+
+TEST_F(StopRole, TimedOutStopLeavesNoHandle)
+{
+    MutexHolder holder;
+    StartHolder(&holder, BackgroundMutexName);
+    DWORD before = HandleCount();
+    ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(RunStopCommand(), 1);
+    EXPECT_GE(GetTickCount64() - start, 14500u);
+    EXPECT_EQ(HandleCount(), before);
+    // Nothing was released on the holder's behalf: it still owns the mutex.
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, BackgroundMutexName);
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), (DWORD)WAIT_TIMEOUT);
+    CloseHandle(mutex);
+    EndHolder(&holder);
+}
