@@ -78,6 +78,9 @@ function createServer(state, options) {
     if (res.headersSent || res.destroyed) return;
     const data = Buffer.isBuffer(body) ? body : Buffer.from(String(body));
     res.writeHead(status, {
+      // One request per connection: a client that reuses an idle connection just as the server drops it
+      // would see a failed poll, which the window shows as an unreachable connector.
+      Connection: 'close',
       'Content-Type': type,
       'Content-Length': data.length,
       'Cache-Control': 'no-store',
@@ -91,7 +94,7 @@ function createServer(state, options) {
   }
   // An answer sent before the body was read: the rest of the body is not wanted, so the connection closes.
   function refuse(req, res, status, error) {
-    sendJson(res, status, { error }, { Connection: 'close' });
+    sendJson(res, status, { error });
     req.resume();
   }
 
@@ -175,7 +178,7 @@ function createServer(state, options) {
       handle(req, res);
     } catch (err) {
       log(`internal error on ${req.method} ${req.url}: ${err && err.stack ? err.stack.split('\n')[0] : err}`);
-      sendJson(res, 500, { error: 'internal' }, { Connection: 'close' });
+      sendJson(res, 500, { error: 'internal' });
     }
   });
   server.on('clientError', (err, socket) => {

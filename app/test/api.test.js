@@ -254,6 +254,7 @@ test('wrong method, unknown path and foreign Host are refused; the page is serve
   assert.equal((await c.request('GET', '/api/connector/desktop', { headers: { Host: `localhost:${c.port}` } })).status, 200);
   const page = await c.request('GET', '/connect.html');
   assert.equal(page.status, 200);
+  assert.equal(page.headers.connection, 'close', 'no idle connection to be dropped under a client');
   assert.match(page.headers['content-type'], /^text\/html/);
   assert.match(page.body.toString(), /中继为模拟/);
   assert.equal((await c.request('GET', '/connect.js')).status, 200);
