@@ -88,6 +88,8 @@ TEST_F(WindowRole, LaunchDuringStopShowsTheErrorAndExitsOne)
     HWND box = FindTopWindow(L"#32770", window.pid, 15000);
     EXPECT_NE(box, nullptr) << "no error box";
     if (box) {
+        // The dialog exists a moment before its texts are set and it is shown.
+        WaitUntil([&] { return IsWindowVisible(box) && !WindowText(GetDlgItem(box, 0xFFFF)).empty(); }, 5000);
         EXPECT_EQ(WindowText(box), ErrorCaption);
         EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)), ErrorText);
         // The box comes after WindowMutex is gone, and no main window was opened.
