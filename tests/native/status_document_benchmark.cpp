@@ -1,0 +1,136 @@
+// Benchmark of ParseStatusDocument against a plain memchr scan over the same bytes, for the largest legal
+// document (36 000 bytes with a 177 x 177 QR matrix) and for a small one. Prints the ratio of the two
+// times; the target for the largest document is at most 3. Run without arguments it takes a few seconds.
+#include <benchmark/benchmark.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "api/status_document.h"
+#include "status_documents.h"
+
+namespace {
+
+// A document in a buffer of its own, and where its line feeds are, so that they can be put back after
+// each parse (the parse turns them into zero bytes) at the cost of fifteen stores.
+struct Sample {
+    std::vector<char> buffer;
+    std::vector<size_t> feeds;
+    size_t size;
+};
+
+Sample MakeSample(const std::string& document)
+{
+    Sample s;
+    s.size = document.size();
+    s.buffer.assign(document.begin(), document.end());
+    s.buffer.push_back('\0');
+    for (size_t i = 0; i < document.size(); ++i)
+        if (document[i] == '\n') s.feeds.push_back(i);
+    return s;
+}
+
+Sample& Largest()
+{
+    static Sample s = MakeSample(LargestDocument());
+    return s;
+}
+
+Sample& Small()
+{
+    static Sample s = MakeSample(JoinDocument(IdleDocumentLines()));
+    return s;
+}
+
+void Parse(benchmark::State& state, Sample& sample)
+{
+    char* body = sample.buffer.data();
+    for (auto _ : state) {
+        StatusSnapshot snapshot;
+        int accepted = ParseStatusDocument(body, &snapshot);
+        benchmark::DoNotOptimize(accepted);
+        benchmark::DoNotOptimize(snapshot);
+        for (size_t at : sample.feeds) body[at] = '\n';
+        benchmark::ClobberMemory();
+        if (!accepted) {
+            state.SkipWithError("the sample document was rejected");
+            break;
+        }
+    }
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)sample.size);
+}
+
+// The baseline: one memchr over all bytes of the document for a byte that does not occur in it.
+void Memchr(benchmark::State& state, Sample& sample)
+{
+    const char* body = sample.buffer.data();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(body);
+        const void* found = memchr(body, '\x01', sample.size);
+        benchmark::DoNotOptimize(found);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)sample.size);
+}
+
+void ParseLargest(benchmark::State& state) { Parse(state, Largest()); }
+void MemchrLargest(benchmark::State& state) { Memchr(state, Largest()); }
+void ParseSmall(benchmark::State& state) { Parse(state, Small()); }
+void MemchrSmall(benchmark::State& state) { Memchr(state, Small()); }
+
+BENCHMARK(ParseLargest)->MinTime(0.3);
+BENCHMARK(MemchrLargest)->MinTime(0.3);
+BENCHMARK(ParseSmall)->MinTime(0.3);
+BENCHMARK(MemchrSmall)->MinTime(0.3);
+
+// Reports as usual and keeps each benchmark's time per iteration for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> nanoseconds;
+
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs)
+            if (run.iterations > 0 && !run.error_occurred)
+                nanoseconds[run.benchmark_name()] = run.real_accumulated_time * 1e9 / (double)run.iterations;
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    struct Pair {
+        const char* parse;
+        const char* scan;
+        size_t bytes;
+        const char* note;
+    } pairs[] = {
+        {"ParseLargest", "MemchrLargest", Largest().size, "(target <= 3)"},
+        {"ParseSmall", "MemchrSmall", Small().size, "(small document: per-call cost dominates; no target)"},
+    };
+    int failed = 0;
+    printf("\n");
+    for (const Pair& p : pairs) {
+        auto parse = reporter.nanoseconds.find(p.parse);
+        auto scan = reporter.nanoseconds.find(p.scan);
+        if (parse == reporter.nanoseconds.end() || scan == reporter.nanoseconds.end() || scan->second <= 0) {
+            failed |= parse == reporter.nanoseconds.end() && strcmp(p.parse, "ParseLargest") == 0;
+            continue;
+        }
+        printf("parse/memchr ratio (%zu bytes): %.2f %s  [parse %.0f ns, memchr %.0f ns]\n", p.bytes,
+               parse->second / scan->second, p.note, parse->second, scan->second);
+    }
+    return failed;
+}
