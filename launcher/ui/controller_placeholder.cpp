@@ -29,8 +29,3 @@ void OnStopCommand() {}
 void OnRetryCommand() {}
 void OnNewCodeCommand() {}
 
-// The request worker's session opener, until request_worker.cpp lands; weak, so the real one wins.
-__attribute__((weak)) int OpenConnectorSession(uint16_t)
-{
-    return 1;
-}
