@@ -224,6 +224,20 @@ static int RouteCommand(int id, int code)
     return 0;
 }
 
+// The window has one fixed size. The system would cut a window taller or wider than the screen (a high
+// dpi on a small screen) down to the screen; allowing the fixed outer size keeps every control reachable
+// by the layout.
+static LRESULT OnGetMinMaxInfo(MINMAXINFO* limits)
+{
+    RECT outer = {0, 0, Scale(ClientWidth), Scale(ClientHeight)};
+    AdjustWindowRectEx(&outer, MainWindowStyle, FALSE, WS_EX_CONTROLPARENT);
+    if (limits->ptMaxTrackSize.x < outer.right - outer.left)
+        limits->ptMaxTrackSize.x = outer.right - outer.left;
+    if (limits->ptMaxTrackSize.y < outer.bottom - outer.top)
+        limits->ptMaxTrackSize.y = outer.bottom - outer.top;
+    return 0;
+}
+
 static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -231,6 +245,8 @@ static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
         return OnCreate(window);
     case WM_PAINT:
         return OnPaint(window);
+    case WM_GETMINMAXINFO:
+        return OnGetMinMaxInfo((MINMAXINFO*)lParam);
     case WM_CTLCOLORSTATIC:
         return OnCtlColorStatic((HDC)wParam, (HWND)lParam);
     case WM_SYSCOMMAND:
