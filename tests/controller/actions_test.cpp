@@ -1,0 +1,545 @@
+// User actions: what each command sends, when it is sent, what a result changes, the new-code
+// confirmation, the retry command, minimised windows and StopEvent.
+#include <atomic>
+#include <thread>
+#include "harness.h"
+#include "texts.h"
+#include "ui/clock.h"
+#include "ui/controller.h"
+#include "ui/qr_view.h"
+#include "ui/window_state.h"
+
+static Doc Idle()
+{
+    return Doc{};
+}
+
+static Doc Online()
+{
+    Doc doc;
+    doc.state = "online";
+    return doc;
+}
+
+static Doc NoWorkbench()
+{
+    Doc doc;
+    doc.workbench = "missing";
+    return doc;
+}
+
+static Doc Paired()
+{
+    Doc doc = Online();
+    doc.pairing = "paired";
+    return doc;
+}
+
+static LoopbackAnswer Answer(int status, uint32_t delayMs = 0)
+{
+    LoopbackAnswer answer;
+    answer.status = status;
+    answer.delayMs = delayMs;
+    return answer;
+}
+
+// Serves doc from the next poll on and waits until the window shows it.
+static void ShowDocument(const Doc& doc, const wchar_t* pill)
+{
+    SetDocument(doc);
+    Advance(2000);
+    size_t n = SeenCount();
+    ASSERT_TRUE(WaitSeen(n + 1, 3000));
+    ASSERT_TRUE(WaitApplied(pill));
+    Pump(100);
+}
+
+static std::string StartBody(const char* name, const char* relay)
+{
+    return std::string("{\"deviceName\":\"") + name + "\",\"relayProvider\":\"" + relay + "\"}";
+}
+
+static SeenRequest LastPost()
+{
+    std::vector<SeenRequest> seen = Seen();
+    for (size_t i = seen.size(); i-- > 0;)
+        if (seen[i].method == "POST")
+            return seen[i];
+    return SeenRequest();
+}
+
+static void StopTimer()
+{
+    KillTimer(H.window, RefreshTimerId);
+}
+
+static void RestartTimer()
+{
+    SetTimer(H.window, RefreshTimerId, RefreshTimerPeriodMs, nullptr);
+}
+
+struct ButtonRow {
+    const char* what;
+    Doc doc;
+    const wchar_t* pill;
+    HWND* button;
+    const char* path;
+    std::string body;
+};
+
+WINDOW_TEST(EachButtonSendsItsRequestAndAPollFollowsAtOnce)
+{
+    StartConnector(Idle());
+    OpenWindow();
+    ASSERT_TRUE(WaitApplied(IDLE_PILL));
+    const ButtonRow rows[] = {
+        {"start", Idle(), IDLE_PILL, &Controls.startButton, "/api/connector/start",
+         StartBody("书房电脑", "quorbelapi")},
+        {"stop", Online(), ONLINE_PILL, &Controls.stopButton, "/api/connector/stop", "{}"},
+        {"detect", NoWorkbench(), IDLE_PILL, &Controls.retryButton, "/api/connector/desktop/detect", "{}"},
+        {"new code", Online(), ONLINE_PILL, &Controls.newQrButton, "/api/connector/pairing/reset", "{}"},
+    };
+    for (const ButtonRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        ShowDocument(row.doc, row.pill);
+        // Without the timer, only the ticks of the click and of the result can send anything.
+        StopTimer();
+        Pump(300);
+        size_t n = SeenCount();
+        Click(*row.button);
+        ASSERT_TRUE(WaitSeen(n + 2, 3000));
+        std::vector<SeenRequest> seen = Seen();
+        EXPECT_EQ("POST", seen[n].method);
+        EXPECT_EQ(row.path, seen[n].path);
+        EXPECT_EQ(row.body, seen[n].body);
+        EXPECT_EQ("GET", seen[n + 1].method);
+        Pump(300);
+        EXPECT_EQ(n + 2, SeenCount());
+        RestartTimer();
+    }
+}
+
+WINDOW_TEST(StopWhilePollOutstandingDropsThePollAndSendsStopInTheSameTick)
+{
+    StartConnector(Online());
+    OpenWindow();
+    ASSERT_TRUE(WaitApplied(ONLINE_PILL));
+    Pump(300);
+    StopTimer();
+    Doc stale = Online();
+    stale.message = "过期的状态";
+    LoopbackAnswer slowPoll = Answer(200, 1000);
+    slowPoll.body = Render(stale);
+    QueueStatusAnswer(slowPoll);
+    size_t n = SeenCount();
+    Advance(2000);
+    SendMessageW(H.window, WM_TIMER, RefreshTimerId, 0);
+    ASSERT_TRUE(WaitSeen(n + 1, 2000));
+    Click(Controls.stopButton);
+    Pump(300);
+    EXPECT_EQ(n + 1, SeenCount()) << "Stop must wait for the outstanding poll";
+    int staleShown = 0;
+    ASSERT_TRUE(PumpUntil([&] {
+        staleShown |= Text(Controls.messageLabel) == L"过期的状态";
+        return SeenCount() >= n + 3;
+    }, 4000));
+    std::vector<SeenRequest> seen = Seen();
+    EXPECT_EQ("/api/connector/stop", seen[n + 1].path);
+    EXPECT_GE(seen[n + 1].realAt + 20, seen[n].realAt + 1000);
+    EXPECT_EQ("GET", seen[n + 2].method);
+    PumpUntil([&] {
+        staleShown |= Text(Controls.messageLabel) == L"过期的状态";
+        return false;
+    }, 500);
+    EXPECT_EQ(0, staleShown);
+}
+
+WINDOW_TEST(SecondCommandWhileBusyDoesNothingAndControlsWaitForTheSnapshot)
+{
+    StartConnector(Idle());
+    OpenWindow();
+    ASSERT_TRUE(WaitApplied(IDLE_PILL));
+    Pump(300);
+    QueueActionAnswer(Answer(200, 800));
+    size_t n = SeenCount();
+    Click(Controls.startButton);
+    HWND actionControls[] = {Controls.deviceNameEdit, Controls.relayCombo, Controls.startButton,
+                             Controls.stopButton,     Controls.retryButton, Controls.newQrButton};
+    for (HWND control : actionControls)
+        EXPECT_FALSE(Enabled(control));
+    EXPECT_EQ(BUSY_PLACEHOLDER, Text(Controls.qrPlaceholder));
+    const int ids[] = {IDOK, StartButtonId, StopButtonId, RetryButtonId, NewQrButtonId};
+    for (int id : ids)
+        Command(id);
+    Pump(400);
+    for (int id : ids)
+        Command(id);
+    // The result leaves the controls alone; the poll that follows restores them.
+    ASSERT_TRUE(PumpUntil([&] { return Enabled(Controls.startButton); }, 4000));
+    EXPECT_TRUE(Enabled(Controls.deviceNameEdit));
+    EXPECT_TRUE(Enabled(Controls.relayCombo));
+    Pump(500);
+    std::vector<SeenRequest> seen = Seen();
+    int posts = 0;
+    for (size_t i = n; i < seen.size(); ++i)
+        posts += seen[i].method == "POST";
+    EXPECT_EQ(1, posts);
+    EXPECT_EQ("/api/connector/start", seen[n].path);
+}
+
+static void PressEnter()
+{
+    HWND focus = GetFocus();
+    if (!focus || (focus != H.window && !IsChild(H.window, focus))) {
+        SetFocus(H.window);
+        focus = H.window;
+    }
+    PostMessageW(focus, WM_KEYDOWN, VK_RETURN, 1);
+    PostMessageW(focus, WM_KEYUP, VK_RETURN, 0xC0000001);
+}
+
+struct EnterRow {
+    const char* what;
+    Doc doc;
+    const wchar_t* pill;
+    int sends;
+};
+
+WINDOW_TEST(EnterStartsOnlyWhileStartButtonIsEnabledAndVisible)
+{
+    StartConnector(Idle());
+    OpenWindow();
+    ASSERT_TRUE(WaitApplied(IDLE_PILL));
+    const EnterRow rows[] = {
+        {"enabled and visible", Idle(), IDLE_PILL, 1},
+        {"disabled: no workbench", NoWorkbench(), IDLE_PILL, 0},
+        {"hidden: online", Online(), ONLINE_PILL, 0},
+    };
+    for (const EnterRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        ShowDocument(row.doc, row.pill);
+        EXPECT_EQ(row.sends == 1, Enabled(Controls.startButton) && Shown(Controls.startButton));
+        size_t posts = CountSeen("POST");
+        PressEnter();
+        Pump(600);
+        EXPECT_EQ(posts + row.sends, CountSeen("POST"));
+        if (row.sends) {
+            EXPECT_EQ("/api/connector/start", LastPost().path);
+        }
+        Pump(300);
+    }
+}
+
+WINDOW_TEST(FailedActionHoldsItsTextFor10s)
+{
+    StartConnector(Idle());
+    OpenWindow();
+    ASSERT_TRUE(WaitApplied(IDLE_PILL));
+    Pump(300);
+    QueueActionAnswer(Answer(500));
+    Click(Controls.startButton);
+    ASSERT_TRUE(PumpUntil([] { return Text(Controls.messageLabel) == ACTION_FAILED_TEXT; }, 3000));
+    // Still held by the poll 8 s after the failure.
+    size_t n = SeenCount();
+    Advance(8000);
+    ASSERT_TRUE(WaitSeen(n + 1, 3000));
+    Pump(300);
+    EXPECT_EQ(ACTION_FAILED_TEXT, Text(Controls.messageLabel));
+    // The connector's own message wins while it has one.
+    Doc withMessage = Idle();
+    withMessage.message = "工作台未响应";
+    SetDocument(withMessage);
+    n = SeenCount();
+    Advance(1000);
+    ASSERT_TRUE(WaitSeen(n + 1, 3000));
+    EXPECT_TRUE(PumpUntil([] { return Text(Controls.messageLabel) == L"工作台未响应"; }, 2000));
+    // Past 10 s from the failure an empty message is empty again.
+    SetDocument(Idle());
+    n = SeenCount();
+    Advance(2000);
+    ASSERT_TRUE(WaitSeen(n + 1, 3000));
+    EXPECT_TRUE(PumpUntil([] { return Text(Controls.messageLabel).empty(); }, 2000));
+
+    // A dropped connection is a failure too; a following success clears the text at once.
+    QueueActionAnswer(Answer(200, 0));
+    LoopbackAnswer dropped;
+    dropped.neverAnswer = 1;
+    dropped.holdMs = 0;
+    dropped.resetOnClose = 1;
+    SetActionAnswer(dropped);
+    Click(Controls.startButton);  // answered 200 by the queued answer
+    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls.startButton); }, 3000));
+    EXPECT_TRUE(Text(Controls.messageLabel).empty());
+    Click(Controls.startButton);  // dropped connection
+    ASSERT_TRUE(PumpUntil([] { return Text(Controls.messageLabel) == ACTION_FAILED_TEXT; }, 3000));
+    SetActionAnswer(Answer(200));
+    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls.startButton); }, 3000));
+    Click(Controls.startButton);
+    EXPECT_TRUE(PumpUntil([] { return Text(Controls.messageLabel).empty(); }, 3000));
+}
+
+WINDOW_TEST(StartReadsNameAndRelayWhenTheRequestStarts)
+{
+    Doc longName = Idle();
+    longName.deviceName.clear();
+    for (int i = 0; i < 150; ++i)
+        longName.deviceName += "电";
+    StartConnector(longName);
+    OpenWindow();
+    ASSERT_TRUE(WaitApplied(IDLE_PILL));
+    ASSERT_EQ(150u, Text(Controls.deviceNameEdit).size());
+    std::string hundred;
+    for (int i = 0; i < 100; ++i)
+        hundred += "电";
+
+    // A snapshot's name of 150 units goes out cut to 100; with nothing selected the relay is the default.
+    SendMessageW(Controls.relayCombo, CB_SETCURSEL, WPARAM(-1), 0);
+    size_t n = SeenCount();
+    Click(Controls.startButton);
+    ASSERT_TRUE(WaitSeen(n + 2, 3000));
+    EXPECT_EQ(StartBody(hundred.c_str(), "quorbelapi"), Seen()[n].body);
+    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls.startButton); }, 3000));
+
+    // The name typed while a poll holds the action back is the one sent.
+    StopTimer();
+    LoopbackAnswer slowPoll = Answer(200, 800);
+    slowPoll.body = Render(longName);
+    QueueStatusAnswer(slowPoll);
+    n = SeenCount();
+    Advance(2000);
+    SendMessageW(H.window, WM_TIMER, RefreshTimerId, 0);
+    ASSERT_TRUE(WaitSeen(n + 1, 2000));
+    Click(Controls.startButton);
+    SetWindowTextW(Controls.deviceNameEdit, L"客厅 \"主机\"\\");
+    ASSERT_TRUE(WaitSeen(n + 3, 3000));
+    EXPECT_EQ("/api/connector/start", Seen()[n + 1].path);
+    EXPECT_EQ(StartBody("客厅 \\\"主机\\\"\\\\", "quorbelapi"), Seen()[n + 1].body);
+    RestartTimer();
+    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls.startButton); }, 3000));
+    // Typed once, the name is no longer replaced by snapshots.
+    EXPECT_EQ(L"客厅 \"主机\"\\", Text(Controls.deviceNameEdit));
+
+    // The user's choice of "三方中继".
+    SendMessageW(Controls.relayCombo, CB_SETCURSEL, 1, 0);
+    Command(RelayComboId, CBN_SELCHANGE);
+    EXPECT_EQ(START_RELAY_SWITCH, Text(Controls.startButton));
+    n = SeenCount();
+    Click(Controls.startButton);
+    ASSERT_TRUE(WaitSeen(n + 1, 3000));
+    EXPECT_EQ(StartBody("客厅 \\\"主机\\\"\\\\", "thirdparty"), Seen()[n].body);
+}
+
+WINDOW_TEST(RelaySwitchSurvivesAFailedStartAndEndsWithASuccessfulOne)
+{
+    StartConnector(Idle());
+    OpenWindow();
+    ASSERT_TRUE(WaitApplied(IDLE_PILL));
+    Pump(300);
+    SendMessageW(Controls.relayCombo, CB_SETCURSEL, 1, 0);
+    Command(RelayComboId, CBN_SELCHANGE);
+    EXPECT_EQ(START_RELAY_SWITCH, Text(Controls.startButton));
+
+    QueueActionAnswer(Answer(500));
+    size_t n = SeenCount();
+    Click(Controls.startButton);
+    ASSERT_TRUE(WaitSeen(n + 2, 3000));
+    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls.startButton); }, 3000));
+    EXPECT_EQ(START_RELAY_SWITCH, Text(Controls.startButton));
+    EXPECT_EQ(1, SendMessageW(Controls.relayCombo, CB_GETCURSEL, 0, 0));
+
+    n = SeenCount();
+    Click(Controls.startButton);
+    ASSERT_TRUE(WaitSeen(n + 2, 3000));
+    EXPECT_TRUE(PumpUntil([] { return Text(Controls.startButton) == START_IDLE; }, 3000));
+    // The connector's relay applies again once the switch is done.
+    EXPECT_EQ(0, SendMessageW(Controls.relayCombo, CB_GETCURSEL, 0, 0));
+}
+
+// What a watcher thread saw of the confirmation box and what it did with it.
+struct BoxWatch {
+    int answer;  // IDOK, IDCANCEL, or 0 for closing the box
+    int found = 0;
+    int textRight = 0;
+    int ownedByWindow = 0;
+    int cancelIsDefault = 0;
+    int pollsWhileOpen = 0;
+};
+
+static void WatchBox(BoxWatch* watch)
+{
+    HWND box = nullptr;
+    for (int i = 0; i < 1000 && !box; ++i) {
+        box = FindWindowW(L"#32770", UNPAIR_CAPTION);
+        if (!box)
+            Sleep(10);
+    }
+    if (!box)
+        return;
+    watch->found = 1;
+    wchar_t text[256] = {};
+    GetWindowTextW(GetDlgItem(box, 0xFFFF), text, 256);
+    watch->textRight = wcscmp(text, UNPAIR_TEXT) == 0;
+    watch->ownedByWindow = GetWindow(box, GW_OWNER) == H.window;
+    DWORD_PTR defId = 0;
+    SendMessageTimeoutW(box, DM_GETDEFID, 0, 0, SMTO_NORMAL, 2000, &defId);
+    LONG cancelStyle = GetWindowLongW(GetDlgItem(box, IDCANCEL), GWL_STYLE);
+    watch->cancelIsDefault = (HIWORD(defId) == DC_HASDEFID && LOWORD(defId) == IDCANCEL) ||
+                             (cancelStyle & 0x0F) == BS_DEFPUSHBUTTON;
+    // The box's modal loop still runs the window's ticks: a poll falls due and is made.
+    size_t gets = CountSeen("GET");
+    Advance(2100);
+    for (int i = 0; i < 300 && CountSeen("GET") == gets; ++i)
+        Sleep(10);
+    watch->pollsWhileOpen = CountSeen("GET") > gets;
+    if (watch->answer)
+        PostMessageW(box, WM_COMMAND, watch->answer, 0);
+    else
+        PostMessageW(box, WM_CLOSE, 0, 0);
+}
+
+WINDOW_TEST(NewCodeAsksOnlyWhenAPhoneIsPaired)
+{
+    StartConnector(Online());
+    OpenWindow();
+    ASSERT_TRUE(WaitApplied(ONLINE_PILL));
+    Pump(300);
+    // No phone paired: sent at once, no box.
+    size_t n = SeenCount();
+    Click(Controls.newQrButton);
+    EXPECT_EQ(nullptr, FindWindowW(L"#32770", UNPAIR_CAPTION));
+    ASSERT_TRUE(WaitSeen(n + 1, 3000));
+    EXPECT_EQ("/api/connector/pairing/reset", Seen()[n].path);
+
+    struct Row {
+        const char* what;
+        int answer;
+        int sends;
+    } rows[] = {{"cancel", IDCANCEL, 0}, {"closed", 0, 0}, {"ok", IDOK, 1}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ShowDocument(Paired(), ONLINE_PILL);
+        ASSERT_TRUE(PumpUntil([] { return Enabled(Controls.newQrButton); }, 3000));
+        size_t posts = CountSeen("POST");
+        BoxWatch watch;
+        watch.answer = row.answer;
+        std::thread watcher(WatchBox, &watch);
+        Click(Controls.newQrButton);  // returns when the box has closed
+        watcher.join();
+        EXPECT_TRUE(watch.found);
+        EXPECT_TRUE(watch.textRight);
+        EXPECT_TRUE(watch.ownedByWindow);
+        EXPECT_TRUE(watch.cancelIsDefault);
+        EXPECT_TRUE(watch.pollsWhileOpen);
+        Pump(500);
+        EXPECT_EQ(posts + row.sends, CountSeen("POST"));
+        if (row.sends) {
+            EXPECT_EQ("/api/connector/pairing/reset", LastPost().path);
+        }
+    }
+}
+
+WINDOW_TEST(RetryInUnreachableViewStartsSupervisorAndNewGracePeriod)
+{
+    StartConnector(Idle());
+    SetStatusAnswer(Answer(503), 0);
+    OpenWindow();
+    Advance(10500);
+    ASSERT_TRUE(WaitApplied(UNREACHABLE_PILL, 3000));
+    ASSERT_EQ(RETRY_START_CONNECTOR, Text(Controls.retryButton));
+    Pump(300);
+    StopTimer();
+    Pump(300);
+    size_t n = SeenCount();
+    int calls = BackgroundCalls;
+    Click(Controls.retryButton);
+    EXPECT_EQ(calls + 1, BackgroundCalls);
+    EXPECT_EQ(STARTING_PILL, Text(Controls.statusPill));
+    EXPECT_EQ(STARTING_PLACEHOLDER, Text(Controls.qrPlaceholder));
+    EXPECT_TRUE(Text(Controls.messageLabel).empty());
+    EXPECT_FALSE(Shown(Controls.retryButton));
+    // Its own tick polls at once (no timer runs); nothing else is sent.
+    ASSERT_TRUE(WaitSeen(n + 1, 2000));
+    EXPECT_EQ("GET", Seen()[n].method);
+    RestartTimer();
+    // Failed polls of the new grace period are silent again...
+    Pump(1000);
+    EXPECT_EQ(STARTING_PILL, Text(Controls.statusPill));
+    EXPECT_GE(SeenCount(), n + 3);
+    EXPECT_EQ(0u, CountSeen("POST"));
+    // ...until it runs out.
+    Advance(10000);
+    EXPECT_TRUE(WaitApplied(UNREACHABLE_PILL, 3000));
+}
+
+WINDOW_TEST(MinimisedWindowSendsActionsButNoPolls)
+{
+    StartConnector(Online());
+    OpenWindow();
+    ASSERT_TRUE(WaitApplied(ONLINE_PILL));
+    Pump(300);
+    // Stop clicked while a poll is outstanding, then the window is minimised: Stop still goes out.
+    LoopbackAnswer slowPoll = Answer(200, 700);
+    slowPoll.body = Render(Online());
+    QueueStatusAnswer(slowPoll);
+    size_t n = SeenCount();
+    Advance(2000);
+    ASSERT_TRUE(WaitSeen(n + 1, 2000));
+    Click(Controls.stopButton);
+    ShowWindow(H.window, SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(H.window));
+    ASSERT_TRUE(WaitSeen(n + 2, 3000));
+    EXPECT_EQ("/api/connector/stop", Seen()[n + 1].path);
+    // Its result asks for a poll at once, but not while minimised.
+    Pump(800);
+    Advance(5000);
+    Pump(800);
+    EXPECT_EQ(n + 2, SeenCount());
+    ShowWindow(H.window, SW_RESTORE);
+    EXPECT_TRUE(WaitSeen(n + 3, 1500));
+    EXPECT_EQ("GET", Seen()[n + 2].method);
+}
+
+WINDOW_TEST(CountdownRunsAndExpiresWhileMinimised)
+{
+    StartConnector(CodeDoc(65000));
+    OpenWindow();
+    ASSERT_TRUE(WaitApplied(ONLINE_PILL));
+    ASSERT_TRUE(PumpUntil([] { return Text(Controls.pairingCodeLabel).find(L"482915") != std::wstring::npos; },
+                          3000));
+    ASSERT_TRUE(Shown(Controls.qrView));
+    ShowWindow(H.window, SW_MINIMIZE);
+    Pump(300);
+    size_t n = SeenCount();
+    Advance(30000, 1);
+    Pump(500);
+    std::wstring label = Text(Controls.pairingCodeLabel);
+    EXPECT_NE(std::wstring::npos, label.find(L"剩余 0:3")) << "label after 30 s";
+    Advance(40000, 1);
+    Pump(500);
+    EXPECT_TRUE(Text(Controls.pairingCodeLabel).empty());
+    EXPECT_EQ(EXPIRED_PLACEHOLDER, Text(Controls.qrPlaceholder));
+    EXPECT_FALSE(Shown(Controls.qrView));
+    EXPECT_EQ(n, SeenCount());
+    EXPECT_EQ(0u, Controller.nextPollAt);
+    SetDocument(Online());
+    ShowWindow(H.window, SW_RESTORE);
+    EXPECT_TRUE(WaitSeen(n + 1, 1500));
+}
+
+WINDOW_TEST(StopEventWhileActionOutstandingClosesAtNextTick)
+{
+    StartConnector(Online());
+    OpenWindow();
+    ASSERT_TRUE(WaitApplied(ONLINE_PILL));
+    Pump(300);
+    QueueActionAnswer(Answer(200, 3000));
+    size_t n = SeenCount();
+    Click(Controls.stopButton);
+    ASSERT_TRUE(WaitSeen(n + 1, 2000));
+    uint64_t setAt = GetTickCount64();
+    SetEvent(H.stopEvent);
+    ASSERT_TRUE(PumpUntil([] { return !IsWindow(H.window) && H.quitSeen; }, 5000));
+    ASSERT_NE(0u, H.closingAt);
+    EXPECT_LT(H.closingAt - setAt, 500u);
+    EXPECT_EQ(n + 1, SeenCount());
+}
