@@ -283,6 +283,21 @@ TEST_F(Presentation, DeviceNameWrittenByTheProgramIsNotAnEdit)
     EXPECT_EQ(0, Controller.deviceNameEdited);
 }
 
+TEST_F(Presentation, DeviceNameTypedByTheUserIsKept)
+{
+    Doc d;
+    d.deviceName = "旧名字";
+    Apply(d);
+    SetFocus(Controls.deviceNameEdit);
+    SendMessageW(Controls.deviceNameEdit, EM_SETSEL, 3, 3);
+    SendMessageW(Controls.deviceNameEdit, WM_CHAR, L'x', 0);
+    SetFocus(MainWindow());
+    EXPECT_EQ(1, Controller.deviceNameEdited) << "the controller counts the user's typing";
+    d.deviceName = "新名字";
+    Apply(d);
+    EXPECT_EQ("旧名字x", TextU8(Controls.deviceNameEdit));
+}
+
 TEST_F(Presentation, DeviceNameNotOverwrittenOnceEditedOrWhileFocused)
 {
     Doc d;
