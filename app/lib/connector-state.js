@@ -16,6 +16,16 @@ const MESSAGES = {
   error: '无法连接中继服务（模拟中继），请重新连接。',
 };
 
+// The window gives the detail one line of about 40 narrow characters: a long path keeps its start (the
+// drive) and its end (the directory's own name) around an ellipsis.
+const DETAIL_PATH_UNITS = 32;
+function shortPath(dir) {
+  const text = String(dir);
+  if (text.length <= DETAIL_PATH_UNITS) return text;
+  const tail = text.slice(text.length - (DETAIL_PATH_UNITS - 4));
+  return `${text.slice(0, 3)}\u2026${/^[\udc00-\udfff]/.test(tail) ? tail.slice(1) : tail}`;
+}
+
 function createConnectorState(config, log) {
   const s = {
     state: 'idle',
@@ -146,7 +156,7 @@ function createConnectorState(config, log) {
       detectTimer = null;
       fs.promises.readdir(config.workbenchDir, { withFileTypes: true }).then((entries) => {
         const projects = entries.filter((e) => e.isDirectory() && !e.name.startsWith('.')).length;
-        return { state: 'ready', detail: `工作台目录 ${config.workbenchDir}`, projectCount: String(projects) };
+        return { state: 'ready', detail: `工作台目录 ${shortPath(config.workbenchDir)}`, projectCount: String(projects) };
       }, () => ({ state: 'missing', detail: '', projectCount: '' })).then((found) => {
         if (closed || round !== detectRound) return;
         s.workbench = found;
@@ -185,4 +195,4 @@ function createConnectorState(config, log) {
   return { start, stop, resetPairing, pairPhone, simulate, detect, view, close };
 }
 
-module.exports = { MAX_WRONG_CODES, createConnectorState };
+module.exports = { MAX_WRONG_CODES, DETAIL_PATH_UNITS, shortPath, createConnectorState };

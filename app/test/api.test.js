@@ -274,3 +274,15 @@ test('malformed HTTP and aborted requests do not stop the server', async (t) => 
   }
   assert.equal((await c.status()).state, 'idle');
 });
+
+test('a long workbench path is shortened in the middle to fit the window line', () => {
+  const { shortPath, DETAIL_PATH_UNITS } = require('../lib/connector-state');
+  assert.equal(shortPath('C:\\Users\\me\\Tovix'), 'C:\\Users\\me\\Tovix');
+  const long = 'Z:\\work\\main\\build-connector\\win-snap\\e2e\\workbench';
+  const short = shortPath(long);
+  assert.equal(short.length, DETAIL_PATH_UNITS);
+  assert.ok(short.startsWith('Z:\\\u2026') && short.endsWith('\\e2e\\workbench'), short);
+  const emoji = shortPath('C:\\' + 'a'.repeat(40) + '\ud83d\ude00'.repeat(14) + 'b');
+  assert.equal(new TextDecoder('utf-8', { fatal: true }).decode(Buffer.from(emoji)), emoji);
+  assert.ok(!/^[\udc00-\udfff]/.test(emoji.slice(4)), 'no half character after the ellipsis');
+});

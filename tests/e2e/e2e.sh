@@ -111,7 +111,10 @@ no_processes_left() {
   prefix_processes | sed 's/^/# left: /'
   return 1
 }
-gone() { local i; for i in $(seq 1 50); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.2; done; return 1; }
+gone() {   # gone <pid>: the process ends within 10 s (an empty pid is a failure, not a success)
+  [[ -n "$1" ]] || return 1
+  local i; for i in $(seq 1 50); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.2; done; return 1
+}
 
 window_pid=""
 start_window() {
@@ -199,6 +202,7 @@ check "Stop goes back to ●  未连接" wait_for 20 idle_shown
 # --- 6. the connector dies; the window restarts it ----------------------------------------------------------
 supervisor=$(pid_of --background)
 node_pid=$(pid_of node.exe)
+check "the supervisor and node.exe are found" test -n "$supervisor" -a -n "$node_pid"
 kill -KILL "$node_pid" 2>/dev/null
 check "killing node.exe ends the supervisor" gone "$supervisor"
 unreachable_shown() { [[ "$(text_of $PILL)" == "●  服务不可用" && "$(field $RETRY 8)" == "启动连接器" ]] && visible $RETRY; }
