@@ -4,10 +4,10 @@
 #include "named_objects.h"
 #include "stop_command.h"
 #include "supervisor.h"
+#include "ui/layout.h"
 #include "ui/main_window.h"
 
 static const wchar_t PortVariableName[] = L"TOVIX_MOBILE_CONNECTOR_PORT";
-static const wchar_t MainWindowClass[] = L"TovixMobileConnectorWindow";
 static const wchar_t StartupErrorText[] = L"无法打开连接器窗口，请重新打开后重试。";
 static const wchar_t StartupErrorCaption[] = L"Tovix 随行连接器";
 
@@ -70,7 +70,7 @@ uint16_t ResolveConnectorPort()
 
 void ActivateExistingWindow()
 {
-    HWND window = FindWindowW(MainWindowClass, nullptr);
+    HWND window = FindWindowW(MainWindowClassName, nullptr);
     if (!window)
         return;
     if (IsIconic(window))
