@@ -16,9 +16,9 @@ const MESSAGES = {
   error: '无法连接中继服务（模拟中继），请重新连接。',
 };
 
-// The window gives the detail one line of about 40 narrow characters: a long path keeps its start (the
-// drive) and its end (the directory's own name) around an ellipsis.
-const DETAIL_PATH_UNITS = 32;
+// The window gives the detail one line, about 30 narrow characters after its label: a long path keeps its
+// start (the drive) and its end (the directory's own name) around an ellipsis.
+const DETAIL_PATH_UNITS = 24;
 function shortPath(dir) {
   const text = String(dir);
   if (text.length <= DETAIL_PATH_UNITS) return text;

@@ -26,7 +26,7 @@ test('cold start: idle, default relay, workbench detected with its projects', as
   assert.equal(s.deviceName, 'TEST-PC');
   assert.equal(s.relay, 'quorbelapi');
   assert.equal(s.projectCount, '3');
-  assert.match(s.workbenchDetail, /tovix-workbench-/);
+  assert.match(s.workbenchDetail, /workbench-[^\/]+$/);
   assert.equal(s.pairingState, '');
   assert.equal(s.newVersion, '');
 });
@@ -281,7 +281,7 @@ test('a long workbench path is shortened in the middle to fit the window line', 
   const long = 'Z:\\work\\main\\build-connector\\win-snap\\e2e\\workbench';
   const short = shortPath(long);
   assert.equal(short.length, DETAIL_PATH_UNITS);
-  assert.ok(short.startsWith('Z:\\\u2026') && short.endsWith('\\e2e\\workbench'), short);
+  assert.ok(short.startsWith('Z:\\\u2026') && short.endsWith('\\workbench'), short);
   const emoji = shortPath('C:\\' + 'a'.repeat(40) + '\ud83d\ude00'.repeat(14) + 'b');
   assert.equal(new TextDecoder('utf-8', { fatal: true }).decode(Buffer.from(emoji)), emoji);
   assert.ok(!/^[\udc00-\udfff]/.test(emoji.slice(4)), 'no half character after the ellipsis');
