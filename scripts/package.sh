@@ -5,15 +5,17 @@
 #     runtime/node.exe          the pinned Windows Node.js (fetch-node-runtime.sh)
 #     app/connector.js          the reference connector with lib/, public/ and its production node_modules
 #   <root>/TovixMobileConnector.zip
-# Expects launcher.exe already built in <root>/win/bin (scripts/test.sh or scripts/run.sh build it).
-#   package.sh [BUILD_ROOT]   (default: build) -> prints the installation directory, then the ZIP path
+# Expects launcher.exe already built, by default in <root>/win/bin (scripts/test.sh and scripts/run.sh
+# build it there).
+#   package.sh [BUILD_ROOT [LAUNCHER_EXE]]   (default: build) -> prints the installation directory, then the
+#                                            ZIP path
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 root=${1:-${BUILD_ROOT:-$here/build}}
 mkdir -p "$root"
 root=$(cd "$root" && pwd)
 
-exe="$root/win/bin/launcher.exe"
+exe=${2:-$root/win/bin/launcher.exe}
 [[ -f "$exe" ]] || { echo "missing $exe: build the Windows executable first" >&2; exit 1; }
 node_exe=$(bash "$here/scripts/fetch-node-runtime.sh" "$root" | tail -n 1)
 

@@ -35,14 +35,10 @@ check() {   # check <description> <command...>
 note() { echo "# $*"; }
 
 # --- installation -------------------------------------------------------------------------------------
-install="$work/install"
-mkdir -p "$install/runtime" "$install/app"
-cp "$bin/launcher.exe" "$install/launcher.exe" || exit 1
-node_exe=$(bash "$repo/scripts/fetch-node-runtime.sh" "$root" | tail -n 1) || exit 1
-cp "$node_exe" "$install/runtime/node.exe"
-cp -r "$repo/app/connector.js" "$repo/app/lib" "$repo/app/public" "$repo/app/package.json" \
-  "$repo/app/package-lock.json" "$install/app/"
-(cd "$install/app" && npm ci --omit=dev --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null) || exit 1
+# The same layout a user unpacks from the ZIP (scripts/package.sh), so the package is what is tested.
+bash "$repo/scripts/package.sh" "$root" "$bin/launcher.exe" >"$work/package.out" 2>"$work/package.log" || { cat "$work/package.log"; exit 1; }
+install=$(sed -n 1p "$work/package.out")
+[[ -f "$install/launcher.exe" && -f "$install/runtime/node.exe" && -f "$install/app/connector.js" ]] || exit 1
 workbench="$work/workbench"
 mkdir -p "$workbench/alpha" "$workbench/beta"
 export TOVIX_WORKBENCH_DIR
