@@ -27,13 +27,6 @@ static bool NoNamedObjectExists()
            ObjectMissing(OpenMutexW(SYNCHRONIZE, FALSE, BackgroundMutexName));
 }
 
-static DWORD HandleCount()
-{
-    DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
-    return count;
-}
-
 // A thread that creates a mutex owned, plus StopEvent as every real role does, and holds both until
 // released: a process that "does not end".
 struct MutexHolder {
@@ -92,9 +85,9 @@ TEST_F(StopRole, NothingRunningEndsAtOnceAndCreatesNothing)
     EXPECT_TRUE(NoNamedObjectExists());
 
     // The same in this process: a created-and-kept object or a leaked handle would show here.
-    DWORD before = HandleCount();
+    DWORD before = CountOwnHandles();
     EXPECT_EQ(RunStopCommand(), 0);
-    EXPECT_EQ(HandleCount(), before);
+    EXPECT_EQ(CountOwnHandles(), before);
     EXPECT_TRUE(NoNamedObjectExists());
 }
 
@@ -196,11 +189,11 @@ TEST_F(StopRole, TimedOutStopLeavesNoHandle)
 {
     MutexHolder holder;
     StartHolder(&holder, BackgroundMutexName);
-    DWORD before = HandleCount();
+    DWORD before = CountOwnHandles();
     ULONGLONG start = GetTickCount64();
     EXPECT_EQ(RunStopCommand(), 1);
     EXPECT_GE(GetTickCount64() - start, 14500u);
-    EXPECT_EQ(HandleCount(), before);
+    EXPECT_EQ(CountOwnHandles(), before);
     // Nothing was released on the holder's behalf: it still owns the mutex.
     HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, BackgroundMutexName);
     ASSERT_NE(mutex, nullptr);

@@ -124,6 +124,15 @@ void KillPid(DWORD pid)
     CloseHandle(process);
 }
 
+DWORD CountOwnHandles()
+{
+    DWORD count = 0;
+    DWORD flags = 0;
+    for (uintptr_t value = 4; value < 0x4000; value += 4)
+        count += GetHandleInformation((HANDLE)value, &flags) ? 1 : 0;
+    return count;
+}
+
 static std::wstring ImageOf(DWORD pid)
 {
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);

@@ -37,6 +37,10 @@ bool IsProcessAlive(DWORD pid);
 bool WaitForPidEnd(DWORD pid, DWORD timeoutMs);
 void KillPid(DWORD pid);
 
+// How many handles this process has open, found by probing every handle value up to 0x4000 (Wine's
+// GetProcessHandleCount always reports 0). Compare counts taken around an operation to find leaks.
+DWORD CountOwnHandles();
+
 // Pids of the running processes whose image is this path (compared without regard to case).
 std::vector<DWORD> ProcessesOfImage(const std::wstring& imagePath);
 // Pids of running processes whose image lies inside this directory.
