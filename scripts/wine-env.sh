@@ -46,6 +46,9 @@ wine_env_start() {
     touch "$WINEPREFIX/.project-ready"
   fi
   wineserver -p >/dev/null 2>&1 </dev/null
+  # Wine's background services start with the first program of a session and inherit its standard
+  # streams; start them here with harmless ones, or they hold ctest's output pipe open for good.
+  wine cmd /c exit >/dev/null 2>&1 </dev/null
 }
 
 wine_env_stop() {
