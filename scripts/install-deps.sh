@@ -8,7 +8,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   xvfb xauth x11-utils
-  imagemagick zbar-tools
+  imagemagick zbar-tools zip
   fonts-wqy-microhei
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
