@@ -21,28 +21,28 @@ enum { AppIconResource = 101, TextReadBackUnits = 512, ConnectorPageUnits = 64 }
 
 // Where the creation step stores each control's handle; null for the seven never addressed again.
 static HWND* const NamedControlSlot[ControlCount] = {
-    nullptr,                    // TitleLabel
-    nullptr,                    // SubtitleLabel
-    &Controls.statusPill,       //
-    nullptr,                    // QrHeading
-    &Controls.qrView,           //
-    &Controls.qrPlaceholder,    //
-    &Controls.pairingCodeLabel, //
-    &Controls.newQrButton,      //
-    nullptr,                    // ConnectionHeading
-    nullptr,                    // DeviceNameCaption
-    &Controls.deviceNameEdit,   //
-    nullptr,                    // RelayCaption
-    &Controls.relayCombo,       //
-    &Controls.workbenchLabel,   //
-    &Controls.startButton,      //
-    &Controls.stopButton,       //
-    &Controls.retryButton,      //
-    &Controls.messageLabel,     //
-    &Controls.updateLabel,      //
-    &Controls.downloadButton,   //
-    &Controls.projectsLabel,    //
-    nullptr,                    // FooterLabel
+    nullptr,                     // TitleLabel
+    nullptr,                     // SubtitleLabel
+    &Controls.statusPill,
+    nullptr,                     // QrHeading
+    &Controls.qrView,
+    &Controls.qrPlaceholder,
+    &Controls.pairingCodeLabel,
+    &Controls.newQrButton,
+    nullptr,                     // ConnectionHeading
+    nullptr,                     // DeviceNameCaption
+    &Controls.deviceNameEdit,
+    nullptr,                     // RelayCaption
+    &Controls.relayCombo,
+    &Controls.workbenchLabel,
+    &Controls.startButton,
+    &Controls.stopButton,
+    &Controls.retryButton,
+    &Controls.messageLabel,
+    &Controls.updateLabel,
+    &Controls.downloadButton,
+    &Controls.projectsLabel,
+    nullptr,                     // FooterLabel
 };
 
 int Scale(int n)

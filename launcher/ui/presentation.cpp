@@ -87,8 +87,9 @@ void RefreshStartControls()
     int startVisible = !c.stateOnline || c.relaySwitchRequested;
     Show(Controls.startButton, startVisible);
     // While the connection is up StopButton takes StartButton's place; otherwise it sits one row lower.
-    SetWindowPos(Controls.stopButton, nullptr, Scale(StopButtonX), Scale(startVisible ? StopButtonLowerY : StopButtonUpperY),
-                 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    int stopY = startVisible ? StopButtonLowerY : StopButtonUpperY;
+    SetWindowPos(Controls.stopButton, nullptr, Scale(StopButtonX), Scale(stopY), 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 static void ApplyDeviceName(const StatusSnapshot* s)

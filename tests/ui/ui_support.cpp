@@ -98,10 +98,9 @@ std::string Render(const Doc& d)
     return text;
 }
 
-char PatternModule(int n, int row, int column)
+char PatternModule(int, int row, int column)
 {
     return ((row * 7 + column * 3 + row * column) % 5 < 2) ? '1' : '0';
-    (void)n;
 }
 
 Doc CodeDoc(int n, int64_t expiresInMs, const std::string& matrix)
