@@ -197,6 +197,27 @@ TEST_F(Presentation, PillColourChangeRepaintsThePillOnlyWhenTheColourChanges)
     EXPECT_EQ(Narrow(L"●  正在启动"), TextU8(Controls.statusPill));
 }
 
+TEST_F(Presentation, PillIsDrawnInItsStateColour)
+{
+    const struct {
+        const char* state;
+        COLORREF colour;
+    } rows[] = {{"online", RGB(25, 123, 77)}, {"connecting", RGB(144, 85, 21)}, {"offline", Error}, {"idle", Muted}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.state);
+        Doc d;
+        d.state = row.state;
+        Apply(d);
+        Pixels p = CaptureClient(Controls.statusPill);
+        uint32_t rgb = (GetRValue(row.colour) << 16) | (GetGValue(row.colour) << 8) | GetBValue(row.colour);
+        int count = 0;
+        for (uint32_t pixel : p.rgb)
+            count += pixel == rgb;
+        EXPECT_GT(count, 10);
+        EXPECT_EQ(0xF7F7FBu, p.At(0, 0)) << "on the window background";
+    }
+}
+
 TEST_F(Presentation, WorkbenchLine)
 {
     Doc d;
