@@ -8,7 +8,7 @@
 #include "ui/window_state.h"
 
 // Sends WM_NULL to the window from another thread all along; counts the sends that were not answered
-// within 500 ms.
+// within 1.5 s (shorter than the slow connector's answers, longer than a busy machine's hiccups).
 struct Responsiveness {
     std::atomic<int> running{1};
     std::atomic<int> unanswered{0};
@@ -20,7 +20,7 @@ struct Responsiveness {
         thread = std::thread([this, window] {
             while (running) {
                 DWORD_PTR result;
-                if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 500, &result))
+                if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1500, &result))
                     ++answered;
                 else
                     ++unanswered;
@@ -73,7 +73,7 @@ WINDOW_TEST(SlowAndDrippingConnector)
     size_t before = SeenCount();
     RunMisbehaving([&](LoopbackAnswer* answer) {
         if (n++ % 2) {
-            answer->delayMs = 700;
+            answer->delayMs = 2500;
         } else {
             answer->dripChunkBytes = 64;
             answer->dripDelayMs = 40;
@@ -81,7 +81,7 @@ WINDOW_TEST(SlowAndDrippingConnector)
     }, 30000);
     std::vector<SeenRequest> seen = Seen();
     seen.erase(seen.begin(), seen.begin() + before);
-    EXPECT_GE(seen.size(), 5u);
+    EXPECT_GE(seen.size(), 4u);
     ExpectOneAtATime(seen);
     EXPECT_EQ(ONLINE_PILL, Text(Controls.statusPill));
 }
