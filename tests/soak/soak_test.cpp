@@ -6,9 +6,12 @@
 //   TOVIX_SOAK_CYCLES  number of start/stop cycles (default 10; the long run uses 100)
 //   TOVIX_SOAK_NODE    optional path of the real Windows node.exe: the missing-script case then also runs
 //                      with it
+//   TOVIX_SOAK_APP     optional directory of the reference connector (with its node_modules): with
+//                      TOVIX_SOAK_NODE, TOVIX_SOAK_REAL_CYCLES cycles (default 20) run with the real connector
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include "installation.h"
+#include "loopback_server.h"
 #include "process_util.h"
 
 namespace {
@@ -59,6 +62,38 @@ void DismissErrorBox(DWORD pid)
     HWND box = FindTopWindow(MessageBoxClass, pid, 100);
     if (box)
         PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+bool CopyTree(const std::wstring& from, const std::wstring& to)
+{
+    CreateDirectoryW(to.c_str(), nullptr);
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((from + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = true;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ok = CopyTree(from + L"\\" + name, to + L"\\" + name) && ok;
+        else
+            ok = CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), FALSE) && ok;
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return ok;
+}
+
+// The text of the window's status pill (the static whose text starts with the dot).
+std::wstring PillText(HWND window)
+{
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        std::wstring text = WindowText(child);
+        if (!text.empty() && text[0] == L'\u25CF')
+            return text;
+    }
+    return L"";
 }
 
 class Soak : public ::testing::Test {
@@ -274,3 +309,43 @@ TEST_F(Soak, ScriptMissingWithTheRealRuntime)
 }
 
 }  // namespace
+
+// The start/stop cycles with the real runtime and the reference connector: each window must show the
+// connector's first document (its pill leaves the start-up text for a state), and each stop must end
+// window, supervisor and node.exe.
+TEST_F(Soak, RealConnectorCycles)
+{
+    wchar_t node[MAX_PATH], app[MAX_PATH];
+    DWORD n = GetEnvironmentVariableW(L"TOVIX_SOAK_NODE", node, MAX_PATH);
+    DWORD m = GetEnvironmentVariableW(L"TOVIX_SOAK_APP", app, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH || m == 0 || m >= MAX_PATH)
+        GTEST_SKIP() << "TOVIX_SOAK_NODE and TOVIX_SOAK_APP do not name the runtime and the connector";
+    ASSERT_TRUE(CopyFileW(node, installation.runtime.c_str(), FALSE));
+    ASSERT_TRUE(CopyTree(app, installation.directory + L"\\app"));
+    std::wstring port = std::to_wstring(FindUnusedLoopbackPort());
+    SetEnvironmentVariableW(L"TOVIX_MOBILE_CONNECTOR_PORT", port.c_str());
+    const std::wstring starting = L"\u25CF  \u6B63\u5728\u542F\u52A8";     // "●  正在启动"
+    const std::wstring unreachable = L"\u25CF  \u670D\u52A1\u4E0D\u53EF\u7528";  // "●  服务不可用"
+    int cycles = EnvironmentNumber(L"TOVIX_SOAK_REAL_CYCLES", 20);
+    DWORD slowestFirstDocumentMs = 0;
+    for (int cycle = 1; cycle <= cycles && !HasFailure(); ++cycle) {
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        DWORD started = GetTickCount();
+        StartedProcess window = StartWithTail(installation.launcher, L"");
+        HWND main = FindTopWindow(MainWindowClass, window.pid, StartTimeoutMs);
+        ASSERT_NE(main, nullptr);
+        std::wstring pill;
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                pill = PillText(main);
+                return !pill.empty() && pill != starting && pill != unreachable;
+            },
+            60000))
+            << Narrow(pill) << "\n" << ReadConnectorLog(installation);
+        slowestFirstDocumentMs = std::max(slowestFirstDocumentMs, GetTickCount() - started);
+        StopAndExpectAllEnded(&window);
+    }
+    SetEnvironmentVariableW(L"TOVIX_MOBILE_CONNECTOR_PORT", nullptr);
+    printf("soak: %d cycles with the real connector, slowest first document %lu ms\n", cycles,
+           slowestFirstDocumentMs);
+}
