@@ -1,10 +1,13 @@
 // The real window in child processes of this program, for what needs a fresh process: the layout at 120
 // and 144 dpi (the screen dpi comes from the registry value that a new process reads; the parent sets
-// it for the child and restores it), the show value at start, and the start-up failure when the main
-// window class cannot be registered.
+// it for the child and restores it), the show value at start, the start-up failure when the main
+// window class cannot be registered, and the command routing to the real controller (against a port
+// where nothing listens) up to the end of the message loop.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string>
+#include "loopback_server.h"
+#include "ui/controller.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
 #include "ui/palette.h"
@@ -107,6 +110,11 @@ TEST(Start, MinimisingShowValueStartsMinimised)
 TEST(Start, FailsWhenTheMainWindowClassCannotBeRegistered)
 {
     EXPECT_EQ(0u, RunChild("classTaken"));
+}
+
+TEST(Start, CommandsReachTheirHandlersAndTheStopEndsTheLoop)
+{
+    EXPECT_EQ(0u, RunChild("routing"));
 }
 
 // ---- the children ----------------------------------------------------------------------------------------
@@ -222,4 +230,93 @@ TEST(Child, ClassTaken)
     EXPECT_EQ(1, OpenMainWindow(GetModuleHandleW(nullptr), stop, TestPort, SW_SHOWNORMAL, []() { return 1; }));
     EXPECT_TRUE(WindowRole.mainWindow == nullptr);
     EXPECT_TRUE(FindWindowW(L"TovixMobileConnectorWindow", nullptr) == nullptr);
+}
+
+namespace {
+
+int backgroundStarts;
+
+// Lets an action or poll that a command started run to its end (nothing listens on the port, so each
+// request fails at once) and puts the controller back to rest.
+void Drain()
+{
+    for (int waited = 0; waited < 15000 && (Controller.requestInFlight || Controller.actionPending); waited += 20) {
+        Pump();
+        Sleep(20);
+    }
+    ASSERT_FALSE(Controller.requestInFlight || Controller.actionPending);
+    memset(&Controller, 0, sizeof Controller);
+}
+
+LRESULT Command(int id, int code)
+{
+    return SendMessageW(WindowRole.mainWindow, WM_COMMAND, MAKEWPARAM(id, code), 0);
+}
+
+}  // namespace
+
+TEST(Child, Routing)
+{
+    const char* mode = ChildMode();
+    if (!mode || strcmp(mode, "routing"))
+        GTEST_SKIP() << "runs in a child process only";
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_EQ(0, OpenMainWindow(GetModuleHandleW(nullptr), stop, FindUnusedLoopbackPort(), SW_SHOWNORMAL,
+                                []() { return ++backgroundStarts; }));
+    Pump();
+
+    Command(RelayComboId, 0);
+    EXPECT_EQ(0, Controller.relaySwitchRequested) << "only the selection change counts";
+    Command(RelayComboId, CBN_SELCHANGE);
+    EXPECT_EQ(1, Controller.relaySwitchRequested);
+    Drain();
+
+    Command(DeviceNameEditId, 0);
+    EXPECT_EQ(0, Controller.deviceNameEdited);
+    Controller.suppressEditNotify = 1;
+    Command(DeviceNameEditId, EN_CHANGE);
+    EXPECT_EQ(0, Controller.deviceNameEdited);
+    Controller.suppressEditNotify = 0;
+    Command(DeviceNameEditId, EN_CHANGE);
+    EXPECT_EQ(1, Controller.deviceNameEdited);
+    Drain();
+
+    Controller.connectorUnreachable = 1;
+    Command(RetryButtonId, BN_SETFOCUS);
+    EXPECT_EQ(0, backgroundStarts) << "notifications other than a click go nowhere";
+    Command(RetryButtonId, 0);
+    EXPECT_EQ(1, backgroundStarts) << "the retry in the unreachable view starts a supervisor";
+    Drain();
+
+    const int actions[] = {StopButtonId, NewQrButtonId, RetryButtonId};
+    for (int id : actions) {
+        Command(id, 0);
+        EXPECT_EQ(1, Controller.actionBusy) << id;
+        EXPECT_EQ(std::string("正在处理，请稍候…"), [] {
+            wchar_t text[64];
+            GetWindowTextW(Controls.qrPlaceholder, text, 64);
+            char utf8[200];
+            WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, 200, nullptr, nullptr);
+            return std::string(utf8);
+        }()) << id;
+        Drain();
+    }
+
+    // Enter (IDOK) and StartButton start a connection only while StartButton can be pressed.
+    for (int id : {int(IDOK), int(StartButtonId)}) {
+        EnableWindow(Controls.startButton, FALSE);
+        Command(id, 0);
+        EXPECT_EQ(0, Controller.actionBusy) << id;
+        EnableWindow(Controls.startButton, TRUE);
+        ShowWindow(Controls.startButton, SW_SHOWNA);
+        Command(id, 0);
+        EXPECT_EQ(1, Controller.actionBusy) << id;
+        Drain();
+    }
+
+    // The stop event closes the window at the next timer tick, and the loop ends.
+    SetEvent(stop);
+    PostMessageW(WindowRole.mainWindow, WM_TIMER, RefreshTimerId, 0);
+    EXPECT_EQ(0, RunMessageLoop());
+    EXPECT_FALSE(IsWindow(WindowRole.mainWindow));
 }
