@@ -5,7 +5,7 @@
 // "RESULT <name> <value>" that the script gathers into its table.
 //   bench_probe startup <runs>
 //   bench_probe idle <idle seconds> <first poll> <last poll>
-//   bench_probe stop <installation directory> <runs>
+//   bench_probe stop <installation directory> <runs> [<installation without runtime>]
 #include "bench_hook.h"
 #include "bench_server.h"
 #include <psapi.h>
@@ -50,7 +50,8 @@ struct Subject {
     PROCESS_INFORMATION process;
     HWND window;
     HWND statusControl;
-    double shownAtMs;
+    double windowAtMs;  // the main window with its status control found
+    double shownAtMs;   // the status text left its start-up text
 };
 
 static double NowMs()
@@ -152,8 +153,11 @@ static int LaunchAndWaitShown(Subject* subject, const wchar_t* exe, const wchar_
             return 0;
         if (!subject->window)
             subject->window = FindProcessWindow(subject->process.dwProcessId, className);
-        if (subject->window && !subject->statusControl)
+        if (subject->window && !subject->statusControl) {
             subject->statusControl = FindStatusControl(subject->window, subject->isLauncher);
+            if (subject->statusControl)
+                subject->windowAtMs = NowMs() - started;
+        }
         if (subject->statusControl) {
             wchar_t text[TextUnits] = L"";
             GetWindowTextW(subject->statusControl, text, TextUnits);
@@ -203,7 +207,7 @@ static int RunStartup(int runs)
     }
     SetPortVariable(server.port);
     HANDLE mutex = PretendSupervisorRuns();
-    std::vector<double> launcherMs, baselineMs;
+    std::vector<double> launcherMs, baselineMs, launcherWindowMs, baselineWindowMs;
     int failures = 0;
     // Run 0 warms the file cache for both images and is not counted; the two programs alternate so that
     // both see the same background noise.
@@ -212,15 +216,17 @@ static int RunStartup(int runs)
             Subject subject = {};
             subject.isLauncher = which == 0;
             int shown = LaunchAndWaitShown(&subject, which == 0 ? launcher : baseline, dir);
-            if (shown && run > 0)
+            if (shown && run > 0) {
                 (which == 0 ? launcherMs : baselineMs).push_back(subject.shownAtMs);
+                (which == 0 ? launcherWindowMs : baselineWindowMs).push_back(subject.windowAtMs);
+            }
             if (!shown)
                 failures++;
             if (subject.process.hProcess)
                 EndProcess(&subject.process, subject.window);
             if (shown && run > 0)
-                printf("startup run %d %ls: %.1f ms\n", run, which == 0 ? L"launcher" : L"baseline",
-                       subject.shownAtMs);
+                printf("startup run %d %ls: window %.1f ms, first status %.1f ms\n", run,
+                       which == 0 ? L"launcher" : L"baseline", subject.windowAtMs, subject.shownAtMs);
         }
     }
     ReleaseMutex(mutex);
@@ -232,6 +238,9 @@ static int RunStartup(int runs)
     printf("RESULT startup_launcher_median_ms %.1f\n", l);
     printf("RESULT startup_baseline_median_ms %.1f\n", b);
     printf("RESULT startup_ratio %.2f\n", b > 0 ? l / b : 0.0);
+    // Where the time goes: process start to window, and window to first status.
+    printf("RESULT startup_launcher_window_median_ms %.1f\n", Median(launcherWindowMs));
+    printf("RESULT startup_baseline_window_median_ms %.1f\n", Median(baselineWindowMs));
     fflush(stdout);
     return failures ? 1 : 0;
 }
@@ -550,8 +559,60 @@ static int TimeStop(const wchar_t* exe, const wchar_t* dir, double* ms, DWORD* e
     return 1;
 }
 
+// True once something accepts connections on 127.0.0.1:port.
+static int WaitPortOpen(uint16_t port, DWORD timeoutMs)
+{
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    DWORD until = GetTickCount() + timeoutMs;
+    do {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        int ok = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        closesocket(s);
+        if (ok)
+            return 1;
+        Sleep(100);
+    } while (GetTickCount() < until);
+    return 0;
+}
+
+// Starts a program of the installation with the tail and returns the time of "--stop" once it is up.
+static double TimeStopOf(const wchar_t* installation, const wchar_t* tail, uint16_t port, int* failures)
+{
+    wchar_t exe[MAX_PATH];
+    _snwprintf(exe, MAX_PATH, L"%ls\\launcher.exe", installation);
+    PROCESS_INFORMATION pi = {};
+    HWND window = nullptr;
+    if (!StartProcess(exe, tail, installation, &pi)) {
+        (*failures)++;
+        return 0;
+    }
+    if (tail[0]) {
+        if (!WaitPortOpen(port, 60000))
+            (*failures)++;
+    } else {
+        DWORD until = GetTickCount() + WindowWaitMs;
+        while (!(window = FindProcessWindow(pi.dwProcessId, LauncherClass)) && GetTickCount() < until)
+            Sleep(10);
+        Sleep(500);  // past the supervisor's own start, which fails at once without a runtime
+    }
+    double ms = 0;
+    DWORD code = 99;
+    TimeStop(exe, installation, &ms, &code);
+    if (code != 0)
+        (*failures)++;
+    EndProcess(&pi, nullptr);
+    return ms;
+}
+
 // Window, supervisor and connector of a real installation are started, and the stop command is timed.
-static int RunStop(const wchar_t* installation, int runs)
+// For the reason of the figure, the same with the supervisor and connector only, and with the window only
+// (a second installation without runtime).
+static int RunStop(const wchar_t* installation, int runs, const wchar_t* windowOnly)
 {
     wchar_t exe[MAX_PATH];
     _snwprintf(exe, MAX_PATH, L"%ls\\launcher.exe", installation);
@@ -591,6 +652,16 @@ static int RunStop(const wchar_t* installation, int runs)
             failures++;
         idle.push_back(ms);
     }
+    wchar_t portText[8] = L"";
+    GetEnvironmentVariableW(L"TOVIX_MOBILE_CONNECTOR_PORT", portText, 8);
+    uint16_t port = uint16_t(_wtoi(portText));
+    std::vector<double> supervisorOnly, windowAlone;
+    for (int run = 0; run < runs && port; run++)
+        supervisorOnly.push_back(TimeStopOf(installation, L"--background", port, &failures));
+    for (int run = 0; run < runs && windowOnly; run++)
+        windowAlone.push_back(TimeStopOf(windowOnly, L"", port, &failures));
+    printf("RESULT stop_supervisor_only_median_ms %.1f\n", Median(supervisorOnly));
+    printf("RESULT stop_window_only_median_ms %.1f\n", Median(windowAlone));
     printf("RESULT stop_runs %d\n", runs);
     printf("RESULT stop_failures %d\n", failures);
     printf("RESULT stop_running_median_ms %.1f\n", Median(running));
@@ -607,8 +678,8 @@ int wmain(int argc, wchar_t** argv)
     if (argc >= 5 && !wcscmp(argv[1], L"idle"))
         return RunIdle(_wtoi(argv[2]), _wtoi(argv[3]), _wtoi(argv[4]));
     if (argc >= 4 && !wcscmp(argv[1], L"stop"))
-        return RunStop(argv[2], _wtoi(argv[3]));
+        return RunStop(argv[2], _wtoi(argv[3]), argc >= 5 ? argv[4] : nullptr);
     fprintf(stderr, "usage: bench_probe startup <runs> | idle <seconds> <first poll> <last poll> | "
-                    "stop <installation> <runs>\n");
+                    "stop <installation> <runs> [<installation without runtime>]\n");
     return 2;
 }
