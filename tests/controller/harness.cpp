@@ -73,17 +73,6 @@ int RunWindowTestChild(const char* fullName)
 
 // ---- status documents ------------------------------------------------------------------------------
 
-std::string Render(const Doc& d)
-{
-    const std::string* lines[] = {&d.tag,    &d.state,  &d.deviceName, &d.workbench, &d.detail,
-                                  &d.message, &d.projects, &d.pairing, &d.expiry,   &d.code,
-                                  &d.size,   &d.matrix, &d.newVersion, &d.link,     &d.relay};
-    std::string text;
-    for (const std::string* line : lines)
-        text += *line + "\n";
-    return text;
-}
-
 Doc CodeDoc(int64_t expiresInMs)
 {
     Doc doc;

@@ -14,6 +14,7 @@
 #include <vector>
 #include <gtest/gtest.h>
 #include "loopback_server.h"
+#include "status_doc.h"
 
 // ---- child processes -------------------------------------------------------------------------------
 
@@ -36,24 +37,6 @@ int RunWindowTestChild(const char* fullName);
 
 // ---- status documents ------------------------------------------------------------------------------
 
-struct Doc {
-    std::string tag = "tovix-connector-desktop/2";
-    std::string state = "idle";
-    std::string deviceName = "书房电脑";
-    std::string workbench = "ready";
-    std::string detail = "Tovix 3.1";
-    std::string message;
-    std::string projects = "3";
-    std::string pairing = "none";
-    std::string expiry;
-    std::string code;
-    std::string size;
-    std::string matrix;
-    std::string newVersion;
-    std::string link;
-    std::string relay = "quorbelapi";
-};
-std::string Render(const Doc& doc);
 // An online document offering a 21-module code that expires expiresInMs after the window's wall clock.
 Doc CodeDoc(int64_t expiresInMs);
 

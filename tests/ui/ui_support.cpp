@@ -87,17 +87,6 @@ RECT ClientRectOf(HWND control)
     return r;
 }
 
-std::string Render(const Doc& d)
-{
-    const std::string* lines[15] = {&d.tag,    &d.state,   &d.deviceName, &d.workbench, &d.detail,
-                                     &d.message, &d.projects, &d.pairing, &d.expiry,    &d.code,
-                                     &d.size,   &d.matrix,  &d.newVersion, &d.link,      &d.relay};
-    std::string text;
-    for (const std::string* line : lines)
-        text += *line + "\n";
-    return text;
-}
-
 char PatternModule(int, int row, int column)
 {
     return ((row * 7 + column * 3 + row * column) % 5 < 2) ? '1' : '0';

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 #include "api/status_document.h"
+#include "status_doc.h"
 
 enum { TestPort = 8093 };
 
@@ -25,26 +26,6 @@ std::wstring TextOf(HWND control);
 int IsShown(HWND control);        // WS_VISIBLE of the control itself
 int IsEnabled(HWND control);      // not WS_DISABLED
 RECT ClientRectOf(HWND control);  // window rectangle in main-window client coordinates
-
-// A status document: the 15 lines, valid by default (idle, workbench ready, no code).
-struct Doc {
-    std::string tag = "tovix-connector-desktop/2";
-    std::string state = "idle";
-    std::string deviceName = "书房电脑";
-    std::string workbench = "ready";
-    std::string detail = "Tovix 3.2";
-    std::string message;
-    std::string projects = "3";
-    std::string pairing = "none";
-    std::string expiry;
-    std::string code;
-    std::string size;
-    std::string matrix;
-    std::string newVersion;
-    std::string link;
-    std::string relay = "quorbelapi";
-};
-std::string Render(const Doc& doc);
 
 // An online document offering the code 482913 with an n-module symbol that expires expiresInMs after the
 // wall clock. The symbol is matrix when given, else a fixed irregular pattern.
