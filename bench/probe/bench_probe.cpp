@@ -215,7 +215,9 @@ static int RunStartup(int runs)
         for (int which = 0; which < 2; which++) {
             Subject subject = {};
             subject.isLauncher = which == 0;
+            LONG pollsBefore = server.statusRequests;
             int shown = LaunchAndWaitShown(&subject, which == 0 ? launcher : baseline, dir);
+            LONG polls = server.statusRequests - pollsBefore;  // more than 1: an early poll was not shown
             if (shown && run > 0) {
                 (which == 0 ? launcherMs : baselineMs).push_back(subject.shownAtMs);
                 (which == 0 ? launcherWindowMs : baselineWindowMs).push_back(subject.windowAtMs);
@@ -225,8 +227,8 @@ static int RunStartup(int runs)
             if (subject.process.hProcess)
                 EndProcess(&subject.process, subject.window);
             if (shown && run > 0)
-                printf("startup run %d %ls: window %.1f ms, first status %.1f ms\n", run,
-                       which == 0 ? L"launcher" : L"baseline", subject.windowAtMs, subject.shownAtMs);
+                printf("startup run %d %ls: window %.1f ms, first status %.1f ms, %ld polls\n", run,
+                       which == 0 ? L"launcher" : L"baseline", subject.windowAtMs, subject.shownAtMs, long(polls));
         }
     }
     ReleaseMutex(mutex);
