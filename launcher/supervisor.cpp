@@ -40,6 +40,31 @@ static int LimitJobToKillOnClose(HANDLE job)
     return SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) != 0;
 }
 
+// Room for a process attribute list with one entry; the system tells the size it needs.
+struct JobAttributeList {
+    alignas(8) unsigned char storage[128];
+    LPPROC_THREAD_ATTRIBUTE_LIST list;
+};
+
+// Prepares the attribute that creates a process inside *job. Zero where the system lacks it (before
+// Windows 10), and the caller then creates the process plainly.
+static int InitJobAttributeList(JobAttributeList* attributes, HANDLE* job)
+{
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    if (size == 0 || size > sizeof attributes->storage)
+        return 0;
+    attributes->list = (LPPROC_THREAD_ATTRIBUTE_LIST)attributes->storage;
+    if (!InitializeProcThreadAttributeList(attributes->list, 1, 0, &size))
+        return 0;
+    if (!UpdateProcThreadAttribute(attributes->list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, job, sizeof *job, nullptr,
+                                   nullptr)) {
+        DeleteProcThreadAttributeList(attributes->list);
+        return 0;
+    }
+    return 1;
+}
+
 // Everything from opening the log to the end of the connector: returns the exit code. Closes the job
 // and everything it opened on every path, in reverse order of acquisition; the caller keeps only
 // BackgroundMutex.
@@ -67,21 +92,35 @@ static int SuperviseConnector(HANDLE stopEvent, HANDLE job, uint16_t port, Conne
     FormatPortText(portText, port);
     SetEnvironmentVariableW(PortVariableName, portText);
 
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = log;
-    startup.hStdError = log;
+    STARTUPINFOEXW startup = {};
+    startup.StartupInfo.cb = sizeof startup.StartupInfo;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = input;
+    startup.StartupInfo.hStdOutput = log;
+    startup.StartupInfo.hStdError = log;
+    DWORD flags = CREATE_SUSPENDED | CREATE_NO_WINDOW;
+    // Where the system can, the connector is created inside the job. Between a plain creation and the
+    // assignment below, a supervisor killed at that moment would leave the connector suspended outside
+    // the job for good, holding connector.log open so that no later supervisor could start one.
+    JobAttributeList attributes;
+    if (InitJobAttributeList(&attributes, &job)) {
+        startup.StartupInfo.cb = sizeof startup;
+        startup.lpAttributeList = attributes.list;
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
+    }
     PROCESS_INFORMATION child = {};
     // Suspended, so that it runs only once it is inside the job.
-    if (!CreateProcessW(launch->runtimePath, launch->commandLine, nullptr, nullptr, TRUE,
-                        CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, launch->directory, &startup, &child)) {
+    BOOL created = CreateProcessW(launch->runtimePath, launch->commandLine, nullptr, nullptr, TRUE, flags, nullptr,
+                                  launch->directory, &startup.StartupInfo, &child);
+    if (startup.lpAttributeList)
+        DeleteProcThreadAttributeList(startup.lpAttributeList);
+    if (!created) {
         CloseHandle(input);
         CloseHandle(log);
         CloseHandle(job);
         return 1;
     }
+    // Assigning a process to the job it was created in succeeds, so this is the same on every system.
     if (!AssignProcessToJobObject(job, child.hProcess) || ResumeThread(child.hThread) == (DWORD)-1) {
         TerminateProcess(child.hProcess, 1);
         WaitForSingleObject(child.hProcess, INFINITE);
