@@ -480,7 +480,8 @@ static int RunIdle(int idleSeconds, int firstPoll, int lastPoll)
     // Memory: figures at the first poll mark and at the last, for both programs.
     MemoryFigures atFirst[2] = {}, atLast[2] = {};
     int haveFirst[2] = {0, 0}, haveLast[2] = {0, 0};
-    DWORD deadline = GetTickCount() + DWORD(lastPoll + 30) * 2000 + 60000;
+    // A poll comes every 2 s plus the tick phase and the request (about 2.2 s here): allow 2.5 s each.
+    DWORD deadline = GetTickCount() + DWORD(lastPoll) * 2500 + 120000;
     while ((!haveLast[0] || !haveLast[1]) && GetTickCount() < deadline) {
         for (int i = 0; i < 2; i++) {
             LONG polls = servers[i].statusRequests;
