@@ -12,13 +12,13 @@
 #include <stdlib.h>
 #include "installation.h"
 #include "loopback_server.h"
+#include "named_objects.h"
 #include "process_util.h"
 
 namespace {
 
 const wchar_t MainWindowClass[] = L"TovixMobileConnectorWindow";
 const wchar_t MessageBoxClass[] = L"#32770";
-const wchar_t BackgroundMutexName[] = L"Local\\ostrel.tovix-connector";
 const DWORD StartTimeoutMs = 15000;
 
 int EnvironmentNumber(const wchar_t* name, int fallback)
@@ -35,6 +35,17 @@ bool BackgroundMutexExists()
     if (mutex)
         CloseHandle(mutex);
     return mutex != nullptr;
+}
+
+// While any process still holds the signalled stop event, a new window refuses to open (and shows its
+// error box); the event goes only with the last handle, which a process may close a moment after its
+// mutex was released and the stop command returned.
+bool StopEventExists()
+{
+    HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, StopEventName);
+    if (event)
+        CloseHandle(event);
+    return event != nullptr;
 }
 
 bool NothingLeft(const Installation& installation)
@@ -127,6 +138,7 @@ protected:
         KillAndClose(window);
         EXPECT_TRUE(NothingLeft(installation)) << Describe(ProcessesUnder(installation.directory));
         EXPECT_FALSE(BackgroundMutexExists());
+        EXPECT_TRUE(WaitUntil([] { return !StopEventExists(); }, 5000)) << "the stop event outlived its holders";
     }
 };
 
