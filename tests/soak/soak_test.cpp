@@ -157,48 +157,27 @@ TEST_F(Soak, WindowStartAndStopCycles)
     printf("soak: %d cycles, slowest stop with checks %lu ms\n", cycles, slowestStopMs);
 }
 
-// The supervisor is killed at points spread over its set-up (mutex, job, log, suspended connector start,
-// job assignment). No connector may run on without it, and the next supervisor must start normally.
-//
-// Known fault (reported, not yet fixed): a kill that lands between the suspended creation of the connector
-// and its assignment to the job leaves that connector suspended outside the job for good, holding
-// connector.log, so that every later supervisor fails to open the log. The test recognises exactly that
-// leftover (the runtime image, never started: no new entry in the double's start list), reports it and
-// removes it; TOVIX_SOAK_STRICT=1 makes it a failure.
+// The supervisor is killed at points spread over its set-up (mutex, job, log, connector start, job
+// assignment). No connector may run on without it, also not a suspended one created just before the kill
+// (it would hold connector.log and keep every later supervisor from starting), and the next supervisor
+// must start normally.
 TEST_F(Soak, SupervisorKilledDuringSetUp)
 {
     const DWORD delaysMs[] = {0, 2, 5, 10, 15, 20, 30, 40, 60, 80, 120};
-    const bool strict = EnvironmentNumber(L"TOVIX_SOAK_STRICT", 0) != 0;
-    int orphans = 0;
     for (DWORD delay : delaysMs) {
         SCOPED_TRACE("killed after " + std::to_string(delay) + " ms");
-        int startsBefore = CountConnectorStarts(installation);
         StartedProcess supervisor = StartWithTail(installation.launcher, L"--background");
         ASSERT_NE(supervisor.process, nullptr);
         Sleep(delay);
         TerminateProcess(supervisor.process, 1);
         EXPECT_TRUE(WaitForExit(supervisor.process, 5000));
         CloseStarted(&supervisor);
-        if (!NothingLeft(installation)) {
-            std::vector<DWORD> left = ProcessesUnder(installation.directory);
-            bool suspendedOrphan = ProcessesOfImage(installation.runtime) == left &&
-                                   CountConnectorStarts(installation) == startsBefore;
-            if (suspendedOrphan && !strict) {
-                printf("FAULT (known, reported): supervisor killed %lu ms after start left its connector %s "
-                       "suspended outside the job\n", delay, Describe(left).c_str());
-                ++orphans;
-                for (DWORD pid : left)
-                    KillPid(pid);
-            }
-            EXPECT_TRUE(NothingLeft(installation)) << "left: " << Describe(ProcessesUnder(installation.directory));
-        }
+        EXPECT_TRUE(NothingLeft(installation)) << "left: " << Describe(ProcessesUnder(installation.directory));
         EXPECT_TRUE(WaitUntil([] { return !BackgroundMutexExists(); }, 5000));
     }
     int starts = CountConnectorStarts(installation);
     StartedProcess window = StartWindowWithConnector(starts + 1);
     StopAndExpectAllEnded(&window);
-    printf("soak: supervisor killed at %zu points of its set-up, %d suspended connectors left behind\n",
-           sizeof delaysMs / sizeof delaysMs[0], orphans);
 }
 
 TEST_F(Soak, ConnectorKilledEndsTheSupervisorButNotTheWindow)
