@@ -13,6 +13,49 @@ wchar_t updateUrl[UpdateUrlUnits];
 
 enum { VersionUnits = 300, OfferTextUnits = 512, MaxUpdateUrlChars = UpdateUrlUnits - 1 };
 
+// The authority after "https://" must be a host with at most one well-formed port: a bracketed literal
+// closed before the port, no second colon, a port of 1-5 digits from 1 to 65535. Some URL crackers pass
+// "host:-1", "host:abc", "host:443:443" or an unclosed "[" and leave the rest to whoever opens the link.
+static int HasWellFormedAuthority(const wchar_t* url)
+{
+    const wchar_t* at = wcsstr(url, L"://");
+    if (!at)
+        return 0;
+    at += 3;
+    const wchar_t* end = at + wcscspn(at, L"/?#");
+    const wchar_t* hostEnd = end;
+    if (*at == L'[') {
+        const wchar_t* close = at;
+        while (close < end && *close != L']')
+            ++close;
+        if (close == end)
+            return 0;
+        hostEnd = close + 1;
+        if (hostEnd < end && *hostEnd != L':')
+            return 0;
+    } else {
+        for (const wchar_t* c = at; c < end; ++c)
+            if (*c == L':') {
+                hostEnd = c;
+                break;
+            }
+    }
+    if (hostEnd == at)
+        return 0;
+    if (hostEnd == end)
+        return 1;
+    const wchar_t* port = hostEnd + 1;
+    long value = 0;
+    if (port == end || end - port > 5)
+        return 0;
+    for (const wchar_t* c = port; c < end; ++c) {
+        if (*c < L'0' || *c > L'9')
+            return 0;
+        value = value * 10 + (*c - L'0');
+    }
+    return value >= 1 && value <= 65535;
+}
+
 int IsAcceptableUpdateUrlText(const wchar_t* url)
 {
     if (!url || !url[0])
@@ -37,7 +80,7 @@ int IsAcceptableUpdateUrlText(const wchar_t* url)
     if (!WinHttpCrackUrl(url, 0, 0, &parts))
         return 0;
     return parts.nScheme == INTERNET_SCHEME_HTTPS && parts.dwHostNameLength != 0 && parts.dwUserNameLength == 0 &&
-           parts.dwPasswordLength == 0;
+           parts.dwPasswordLength == 0 && HasWellFormedAuthority(url);
 }
 
 int IsAcceptableUpdateUrl()

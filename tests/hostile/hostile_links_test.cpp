@@ -102,6 +102,11 @@ std::vector<std::wstring> MalformedAuthorityLinks()
         L"https://example.com:abc/",
         L"https://example.com:443:443/",
         L"https://[::1/",
+        L"https://[::1]x/",
+        L"https://example.com:0/",
+        L"https://example.com:65536/",
+        L"https://example.com:/",
+        L"https://:443/",
     };
 }
 
@@ -140,7 +145,7 @@ TEST(HostileLinks, TheLinkTestRefusesEveryHostileLink)
 
 // Disabled until the link test checks the port and host itself: under Wine all four are accepted today
 // (reported; the fix belongs to the update offer). Run with --gtest_also_run_disabled_tests to see it.
-TEST(HostileLinks, DISABLED_TheLinkTestRefusesMalformedPortsAndHosts)
+TEST(HostileLinks, TheLinkTestRefusesMalformedPortsAndHosts)
 {
     for (const std::wstring& link : MalformedAuthorityLinks())
         EXPECT_FALSE(IsAcceptableUpdateUrlText(link.c_str())) << Utf8(link);
