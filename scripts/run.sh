@@ -81,18 +81,6 @@ if http GET /api/connector/desktop >/dev/null 2>&1; then
   fail "port $port already answers: another connector runs (end it, or set TOVIX_MOBILE_CONNECTOR_PORT)"
 fi
 
-# Processes of this prefix named launcher.exe or node.exe (read from /proc, so the
-# check does not depend on Wine being able to answer).
-prefix_processes() {
-  local p name
-  for p in /proc/[0-9]*; do
-    name=$(cat 2>/dev/null <"$p/comm") || continue
-    [[ "${name,,}" == launcher.exe || "${name,,}" == node.exe ]] || continue
-    tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-    echo "${p#/proc/} $(tr '\0' ' ' 2>/dev/null <"$p/cmdline")"
-  done
-}
-
 stop_everything() {
   say "ending everything with launcher.exe --stop"
   (cd "$install" && wine launcher.exe --stop >"$logs/stop.out" 2>&1 </dev/null)
@@ -100,7 +88,7 @@ stop_everything() {
   [[ $rc -eq 0 ]] || { echo "[run] launcher.exe --stop exited with $rc" >&2; return 1; }
   local left i
   for i in $(seq 1 50); do
-    left=$(prefix_processes)
+    left=$(wine_env_processes)
     [[ -z "$left" ]] && break
     sleep 0.2
   done

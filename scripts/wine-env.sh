@@ -51,6 +51,18 @@ wine_env_start() {
   wine cmd /c exit >/dev/null 2>&1 </dev/null
 }
 
+# "pid cmdline" of every launcher.exe and node.exe process of this prefix, read from /proc so that the
+# check does not depend on Wine being able to answer.
+wine_env_processes() {
+  local p name
+  for p in /proc/[0-9]*; do
+    name=$(cat 2>/dev/null <"$p/comm") || continue
+    [[ "${name,,}" == launcher.exe || "${name,,}" == node.exe ]] || continue
+    tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    echo "${p#/proc/} $(tr '\0' ' ' 2>/dev/null <"$p/cmdline")"
+  done
+}
+
 wine_env_stop() {
   wineserver -k >/dev/null 2>&1 || true
   if [[ -n "$wine_env_xvfb_pid" ]]; then

@@ -15,13 +15,18 @@ work="$win/e2e"
 rm -rf "$work"
 mkdir -p "$work"
 
+# Uses the Wine environment of the caller when there is one, else starts its own.
 own_env=0
-if [[ -z "${WINEPREFIX:-}" || -z "${DISPLAY:-}" ]]; then
+if [[ -n "${WINEPREFIX:-}" && -n "${DISPLAY:-}" ]]; then
+  export WINE_ENV_PREFIX="$WINEPREFIX"
+else
   export WINE_ENV_PREFIX="$root/wineprefix"
-  # shellcheck source=../../scripts/wine-env.sh
-  source "$repo/scripts/wine-env.sh"
-  wine_env_start || exit 1
   own_env=1
+fi
+# shellcheck source=../../scripts/wine-env.sh
+source "$repo/scripts/wine-env.sh"
+if ((own_env)); then
+  wine_env_start || exit 1
 fi
 export WINEDEBUG=-all
 
@@ -91,20 +96,11 @@ pairing_field() {   # the current pairing offer from the connector's JSON view: 
   ' "$1"
 }
 
-prefix_processes() {   # "pid cmdline" of every launcher.exe / node.exe process of this Wine prefix
-  local p name
-  for p in /proc/[0-9]*; do
-    name=$(cat 2>/dev/null <"$p/comm") || continue
-    [[ "${name,,}" == launcher.exe || "${name,,}" == node.exe ]] || continue
-    tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-    echo "${p#/proc/} $(tr '\0' ' ' 2>/dev/null <"$p/cmdline")"
-  done
-}
-pid_of() { prefix_processes | grep -i -- "$1" | grep -v -i -- "${2:-@none@}" | head -n 1 | cut -d' ' -f1; }
+pid_of() { wine_env_processes | grep -i -- "$1" | grep -v -i -- "${2:-@none@}" | head -n 1 | cut -d' ' -f1; }
 no_processes_left() {
   local i
-  for i in $(seq 1 50); do [[ -z "$(prefix_processes)" ]] && return 0; sleep 0.2; done
-  prefix_processes | sed 's/^/# left: /'
+  for i in $(seq 1 50); do [[ -z "$(wine_env_processes)" ]] && return 0; sleep 0.2; done
+  wine_env_processes | sed 's/^/# left: /'
   return 1
 }
 gone() {   # gone <pid>: the process ends within 10 s (an empty pid is a failure, not a success)
@@ -119,10 +115,10 @@ start_window() {
 }
 
 cleanup() {
-  if [[ -n "$(prefix_processes)" ]]; then
+  if [[ -n "$(wine_env_processes)" ]]; then
     (cd "$install" && wine launcher.exe --stop >/dev/null 2>&1 </dev/null)
     local line
-    prefix_processes | while read -r line; do kill -KILL "${line%% *}" 2>/dev/null; done
+    wine_env_processes | while read -r line; do kill -KILL "${line%% *}" 2>/dev/null; done
   fi
   wine reg delete 'HKCU\Software\Wine\WineBrowser' /v Browsers /f >/dev/null 2>&1
   ((own_env)) && wine_env_stop
