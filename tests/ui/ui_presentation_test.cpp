@@ -11,6 +11,7 @@
 #include "ui/presentation.h"
 #include "ui/qr_view.h"
 #include "ui/update_offer.h"
+#include "process_util.h"
 #include "ui_support.h"
 
 namespace {
@@ -26,16 +27,6 @@ const char RealQr29[] =
     "10111010010000100110111110110101110101110111110111000110011011101010011100011110010010110000010000111000000101111010"
     "11111110100001000011101000010"
     ;
-
-std::string Narrow(const std::wstring& w)
-{
-    std::string s;
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    s.resize(n > 0 ? n - 1 : 0);
-    if (n > 1)
-        WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], n, nullptr, nullptr);
-    return s;
-}
 
 std::string TextU8(HWND control)
 {

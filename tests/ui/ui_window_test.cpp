@@ -9,6 +9,7 @@
 #include "ui/main_window.h"
 #include "ui/presentation.h"
 #include "ui/update_offer.h"
+#include "process_util.h"
 #include "ui_support.h"
 
 namespace {
@@ -50,16 +51,6 @@ const ExpectedControl Expected[] = {
     {L"Static", L"", SS_NOPREFIX, 0, 342, 491, 268, 20, 13, 400, 0},
     {L"Static", L"使用手机时，请让电脑保持开机联网。", SS_NOPREFIX | SS_CENTER, 0, 24, 529, 604, 19, 13, 400, 0},
 };
-
-std::string Narrow(const std::wstring& w)
-{
-    std::string s;
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    s.resize(n > 0 ? n - 1 : 0);
-    if (n > 1)
-        WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], n, nullptr, nullptr);
-    return s;
-}
 
 std::vector<HWND> ChildrenInZOrder()
 {
