@@ -33,6 +33,8 @@ if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
   SUDO=""
   [[ $(id -u) -eq 0 ]] || SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Wait for another apt run (a second checkout's set-up, the system's own) instead of failing on its lock.
+  lock=(-o DPkg::Lock::Timeout=900)
+  $SUDO apt-get "${lock[@]}" update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
