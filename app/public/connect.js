@@ -88,12 +88,19 @@ async function refresh() {
   }
 }
 
+// The answer's status, 0 when the connector did not answer; the page is refreshed either way.
 async function post(path, body) {
-  const answer = await fetch(path, {
-    method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
-  });
+  let status = 0;
+  try {
+    const answer = await fetch(path, {
+      method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
+    });
+    status = answer.status;
+  } catch {
+    // no answer: the refresh shows the connector as unavailable
+  }
   await refresh();
-  return answer.status;
+  return status;
 }
 
 const PAIR_RESULTS = {
@@ -101,7 +108,7 @@ const PAIR_RESULTS = {
 };
 async function pair(code) {
   $('result').textContent = '正在配对…';
-  const status = await post('/api/connector/pairing/pair', { code, phoneName: '演示手机' }).catch(() => 0);
+  const status = await post('/api/connector/pairing/pair', { code, phoneName: '演示手机' });
   $('result').textContent = PAIR_RESULTS[status] || `失败（${status}）`;
 }
 

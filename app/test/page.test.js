@@ -126,4 +126,14 @@ describe('the page in a browser at 375 x 667', () => {
     // The refusals are the only errors the browser reports.
     assert.ok(problems.every((p) => p.includes('409') && p.includes('/api/connector/pairing/pair')), problems.join('\n'));
   });
+
+  test('with the connector gone, pairing says it did not answer and the page shows it unavailable', async (t) => {
+    const { c, page, problems, online } = await start(t);
+    const s = await online();
+    await assertShowsDocument(page, s);
+    await c.close();
+    assert.equal(await enterCode(page, s.code), '连接器没有应答');
+    assert.equal((await shown(page, ['pill'])).pill, '●  服务不可用');
+    assert.deepEqual(problems.filter((p) => p.startsWith('uncaught')), []);
+  });
 });
