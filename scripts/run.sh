@@ -6,8 +6,11 @@
 #    closed, then ends the supervisor and the connector with "launcher.exe --stop".
 #  - Without one it runs under Xvfb: it starts the remote connection through the connector's API (as the
 #    window's Start button does), waits until the window shows the pairing QR code (decoded from a
-#    screenshot), saves that screenshot as a PNG and prints its path, then ends everything with
-#    "launcher.exe --stop" and checks that no launcher.exe or node.exe of this Wine prefix is left.
+#    screenshot) and saves that screenshot. Then it plays the phone: the code read off the screen is
+#    entered on the connector's page in headless chromium, and once the window shows the phone as paired
+#    (read from the window by e2e_probe.exe, and the QR code gone from the screen) that screen is saved
+#    too. It prints both paths, then ends everything with "launcher.exe --stop" and checks that no
+#    launcher.exe or node.exe of this Wine prefix is left.
 #   BUILD_ROOT=dir                   build tree (default: build)
 #   TOVIX_MOBILE_CONNECTOR_PORT=n    connector port (default 8093)
 #   RUN_HEADLESS=1                   use Xvfb even when a display is available
@@ -33,10 +36,10 @@ if [[ "${TOVIX_MOBILE_CONNECTOR_PORT:-}" =~ ^[0-9]{1,5}$ ]] && ((10#$TOVIX_MOBIL
 fi
 export TOVIX_MOBILE_CONNECTOR_PORT=$port
 
-say "building launcher.exe"
+say "building launcher.exe (and e2e_probe.exe, which reads the window)"
 cmake -S . -B "$root/win" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
   >"$logs/configure-win.log" 2>&1 || { cat "$logs/configure-win.log"; fail "cmake configure"; }
-cmake --build "$root/win" --target launcher -j"$(nproc)" >"$logs/build-win.log" 2>&1 \
+cmake --build "$root/win" --target launcher e2e_probe -j"$(nproc)" >"$logs/build-win.log" 2>&1 \
   || { tail -n 40 "$logs/build-win.log"; fail "build"; }
 
 say "laying out the installation"
@@ -53,6 +56,12 @@ headless=1
 if [[ -z "${CI:-}" && -z "${RUN_HEADLESS:-}" && -n "${DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1; then
   headless=0
   export WINE_ENV_DISPLAY="$DISPLAY"
+fi
+# The page's browser driver (puppeteer-core in app/node_modules), reinstalled only when the lockfile is newer
+# than the installed tree: npm ci takes about 10 s.
+if ((headless)) && [[ ! app/node_modules/.package-lock.json -nt app/package-lock.json ]]; then
+  say "installing the page's browser driver (app/node_modules)"
+  (cd app && npm ci --no-audit --no-fund --loglevel=error >"$logs/npm.log" 2>&1) || { cat "$logs/npm.log"; fail "npm ci"; }
 fi
 export WINE_ENV_PREFIX="$root/wineprefix"
 # shellcheck source=wine-env.sh
@@ -143,5 +152,32 @@ if ((found == 0)); then
 fi
 say "the window shows the pairing QR code: $payload"
 say "screenshot: $shot"
+
+# The phone: the code read off the screen, entered on the connector's page in headless chromium.
+code=${decoded#*&code=}
+code=${code%%&*}
+say "entering $code on http://127.0.0.1:$port/connect.html in headless chromium"
+node app/test-support/pair-in-browser.js "$port" "$code" >"$logs/pair.log" 2>&1 \
+  || { cat "$logs/pair.log"; stop_everything; fail "the page did not pair"; }
+paired_shot="$shots/paired-$(date -u +%Y%m%dT%H%M%SZ).png"
+window_paired() {
+  wine "$root/win/bin/e2e_probe.exe" list >"$logs/window.txt" 2>/dev/null </dev/null || return 1
+  awk -F'\t' '$4 == 1 && index($8, "✓  手机已配对") == 1 { found = 1 } END { exit !found }' "$logs/window.txt"
+}
+found=0
+for i in $(seq 1 40); do
+  if window_paired; then
+    import -window root "$paired_shot" 2>/dev/null
+    [[ -z "$(zbarimg -q --raw "$paired_shot" 2>/dev/null)" ]] && { found=1; break; }
+  fi
+  sleep 0.5
+done
+if ((found == 0)); then
+  stop_everything
+  fail "the window did not show the phone as paired (window: $logs/window.txt)"
+fi
+say "the window shows the phone as paired"
+say "screenshot: $paired_shot"
 stop_everything || exit 1
 echo "$shot"
+echo "$paired_shot"

@@ -51,7 +51,9 @@ fi
 
 if [[ -f app/package.json ]]; then
   step "reference connector tests"
-  (cd app && npm ci --no-audit --no-fund --loglevel=error && node --test) || failed+=(connector)
+  # The browser test saves its screenshot of the page beside the other screenshots of the build tree.
+  (cd app && npm ci --no-audit --no-fund --loglevel=error \
+    && TOVIX_PAGE_SCREENSHOT="$root/screenshots/connect-page.png" node --test) || failed+=(connector)
 fi
 
 step "Windows tests under Wine"

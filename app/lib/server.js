@@ -13,6 +13,7 @@ const MAX_BODY_BYTES = 4096;   // the launcher's largest body (a start request) 
 const PAGES = {
   '/connect.html': { file: 'connect.html', type: 'text/html; charset=utf-8' },
   '/connect.js': { file: 'connect.js', type: 'text/javascript; charset=utf-8' },
+  '/icon.svg': { file: 'icon.svg', type: 'image/svg+xml' },
 };
 
 // Body shapes of the POST routes; each returns the arguments of the action or null when the shape is wrong.

@@ -28,14 +28,20 @@ function drawQr(size, bits) {
   svg.innerHTML = `<rect width="${total}" height="${total}" fill="#fff"/><path fill="#000" d="${d}"/>`;
 }
 
+// The symbol or, in its place, the placeholder text. An SVG element has no `hidden` property: its attribute
+// is set directly.
+function showQr(on) {
+  $('qr').toggleAttribute('hidden', !on);
+  $('placeholder').hidden = on;
+}
+
 function countdown() {
   const p = snapshot && snapshot.pairing;
   if (!p || p.state !== 'code') return;
   const remaining = p.expiresAt - (Date.now() + clockOffset);
   if (remaining <= 0) {
     $('code').textContent = '';
-    $('qr').hidden = true;
-    $('placeholder').hidden = false;
+    showQr(false);
     $('placeholder').textContent = '二维码已过期，正在更新…';
     return;
   }
@@ -59,8 +65,7 @@ function show(s) {
   $('update').textContent = s.update.version ? `发现新版本 ${s.update.version}：${s.update.link}` : '';
   const p = s.pairing;
   const showing = p.state === 'code';
-  $('qr').hidden = !showing;
-  $('placeholder').hidden = showing;
+  showQr(showing);
   if (showing) {
     drawQr(p.size, p.bits);
     countdown();
@@ -83,18 +88,26 @@ async function refresh() {
   }
 }
 
+// The answer's status, 0 when the connector did not answer; the page is refreshed either way.
 async function post(path, body) {
-  const answer = await fetch(path, {
-    method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
-  });
+  let status = 0;
+  try {
+    const answer = await fetch(path, {
+      method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
+    });
+    status = answer.status;
+  } catch {
+    // no answer: the refresh shows the connector as unavailable
+  }
   await refresh();
-  return answer.status;
+  return status;
 }
 
 const PAIR_RESULTS = {
-  200: '✓ 已配对', 409: '配对码不正确或已失效', 403: '请通过 http://127.0.0.1:端口/connect.html 打开本页',
+  0: '连接器没有应答', 200: '✓ 已配对', 409: '配对码不正确或已失效', 403: '请通过 http://127.0.0.1:端口/connect.html 打开本页',
 };
 async function pair(code) {
+  $('result').textContent = '正在配对…';
   const status = await post('/api/connector/pairing/pair', { code, phoneName: '演示手机' });
   $('result').textContent = PAIR_RESULTS[status] || `失败（${status}）`;
 }

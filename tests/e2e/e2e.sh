@@ -2,7 +2,8 @@
 # End-to-end test of the whole chain under Wine: launcher.exe (window and supervisor), the real Windows
 # node.exe and the reference connector, laid out as an installation. e2e_probe.exe reads the window's
 # controls and presses its buttons from inside Wine; this script follows the scenario from Linux, reads
-# the QR code off a screenshot with zbarimg, and checks processes through /proc.
+# the QR code off a screenshot with zbarimg, plays the phone on the connector's page in headless chromium
+# (app/test-support/pair-in-browser.js, which needs app/node_modules) and checks processes through /proc.
 #   e2e.sh <Windows build directory>   (ctest passes it; bin/ holds launcher.exe and e2e_probe.exe)
 # Uses the caller's WINEPREFIX and DISPLAY (scripts/test.sh exports them with a running wineserver), or
 # sets up its own prefix in the build tree when they are missing.
@@ -172,9 +173,9 @@ check "the new QR code decodes to the new payload with the new digits" qr_matche
 check "the payload changed" test "$(cat "$work/decoded.txt")" != "$first_payload"
 note "codes: $first_code -> $(shown_code)"
 
-# --- 4. pairing through the connector, then a new code with confirmation ---------------------------------
-pair_status=$(http POST /api/connector/pairing/pair "{\"code\":\"$(pairing_field code)\",\"phoneName\":\"e2e\"}" | head -n 1)
-check "the phone side pairs with the current code" test "$pair_status" == 200
+# --- 4. the phone pairs through the page, then a new code with confirmation ------------------------------
+check "the page in a headless browser pairs with the code the window shows" \
+  node "$repo/app/test-support/pair-in-browser.js" "$port" "$(shown_code)"
 paired_shown() { visible $PLACEHOLDER && [[ "$(text_of $PLACEHOLDER)" == "✓  手机已配对"* ]] && ! visible $QR; }
 check "the window shows ✓  手机已配对…" wait_for 20 paired_shown
 check "the new-code button offers to unpair" test "$(field $NEWQR 8)" == "解除配对并生成新码"
