@@ -6,8 +6,8 @@
 #include <shellapi.h>
 #include <winhttp.h>
 #include <stdio.h>
-#include "main_window.h"
-#include "presentation.h"
+#include "control_text.h"
+#include "window_state.h"
 
 wchar_t updateUrl[UpdateUrlUnits];
 
