@@ -3,9 +3,9 @@
 // the static-text colour rule, the system-menu link to the connector page, command routing to the
 // controller and the message loop. Called by the window role of LauncherMain; tests call OpenMainWindow.
 #include "main_window.h"
-#include <shellapi.h>
 #include <stdio.h>
 #include "api/request_worker.h"
+#include "browser_link.h"
 #include "controller.h"
 #include "layout.h"
 #include "palette.h"
@@ -172,7 +172,7 @@ static void OpenConnectorPage()
     int n = _snwprintf(link, ConnectorPageUnits, L"http://127.0.0.1:%u/connect.html", (unsigned)WindowRole.port);
     if (n < 0 || n >= ConnectorPageUnits)
         return;
-    ShellExecuteW(WindowRole.mainWindow, L"open", link, nullptr, nullptr, SW_SHOWNORMAL);
+    OpenLinkInBrowser(WindowRole.mainWindow, link);
 }
 
 struct CommandRoute {
