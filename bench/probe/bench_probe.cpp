@@ -1,8 +1,8 @@
 // bench_probe.exe: the Windows side of scripts/bench.sh. It starts launcher.exe and the baseline program
 // as real processes and watches them from outside: the stages of start-up up to the moment the status
-// text first changes, CPU time, WM_SETTEXT and WM_PAINT counts and polls over an idle minute, memory, handle and GDI counts
-// after many polls, and the time of "launcher.exe --stop". Every figure is printed as a line
-// "RESULT <name> <value>" that the script gathers into its table.
+// text first changes, CPU time, WM_SETTEXT and WM_PAINT counts and polls over an idle minute, memory,
+// handle and GDI counts after many polls, and the time of "launcher.exe --stop". Every figure is printed
+// as a line "RESULT <name> <value>" that the script gathers into its table.
 //   bench_probe startup <runs>
 //   bench_probe idle <idle seconds> <first poll> <last poll>
 //   bench_probe stop <installation directory> <runs> [<installation without runtime>]

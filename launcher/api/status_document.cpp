@@ -76,7 +76,7 @@ int64_t DecimalValue(const Line& line)
 // functions that load alone.
 enum { PageBytes = 4096, Block = 16, GroupBlocks = 8, GroupBytes = Block * GroupBlocks };
 
-// Zero in each byte of the result that is a line feed or zero: x is one of them exactly when
+// A zero byte in the result for each byte of v that is a line feed or zero: x is one of them exactly when
 // min(x, x ^ '\n') is zero.
 inline __m128i LineEnds(__m128i v)
 {
@@ -90,23 +90,27 @@ inline __m128i ModuleOffsets(__m128i v)
     return _mm_sub_epi8(v, _mm_set1_epi8('0'));
 }
 
-// One 128-byte group, written out so that every compiler gives the same eight independent loads.
-__attribute__((no_sanitize("address"))) inline __m128i GroupModuleOffsets(const __m128i* g)
+// Non-zero when every byte of the 128-byte group at g is '0' or '1'. Written out, so that every compiler
+// gives the same eight independent loads.
+__attribute__((no_sanitize("address"))) inline int GroupIsModules(const __m128i* g)
 {
     __m128i a = _mm_or_si128(ModuleOffsets(_mm_load_si128(g)), ModuleOffsets(_mm_load_si128(g + 1)));
     __m128i b = _mm_or_si128(ModuleOffsets(_mm_load_si128(g + 2)), ModuleOffsets(_mm_load_si128(g + 3)));
     __m128i c = _mm_or_si128(ModuleOffsets(_mm_load_si128(g + 4)), ModuleOffsets(_mm_load_si128(g + 5)));
     __m128i d = _mm_or_si128(ModuleOffsets(_mm_load_si128(g + 6)), ModuleOffsets(_mm_load_si128(g + 7)));
-    return _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+    __m128i stray = _mm_and_si128(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)), _mm_set1_epi8((char)0xFE));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(stray, _mm_setzero_si128())) == 0xFFFF;
 }
 
-__attribute__((no_sanitize("address"))) inline __m128i GroupLineEnds(const __m128i* g)
+// Non-zero when the 128-byte group at g holds a line feed or zero.
+__attribute__((no_sanitize("address"))) inline int GroupHasLineEnd(const __m128i* g)
 {
     __m128i a = _mm_min_epu8(LineEnds(_mm_load_si128(g)), LineEnds(_mm_load_si128(g + 1)));
     __m128i b = _mm_min_epu8(LineEnds(_mm_load_si128(g + 2)), LineEnds(_mm_load_si128(g + 3)));
     __m128i c = _mm_min_epu8(LineEnds(_mm_load_si128(g + 4)), LineEnds(_mm_load_si128(g + 5)));
     __m128i d = _mm_min_epu8(LineEnds(_mm_load_si128(g + 6)), LineEnds(_mm_load_si128(g + 7)));
-    return _mm_min_epu8(_mm_min_epu8(a, b), _mm_min_epu8(c, d));
+    __m128i ends = _mm_min_epu8(_mm_min_epu8(a, b), _mm_min_epu8(c, d));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(ends, _mm_setzero_si128())) != 0;
 }
 
 __attribute__((no_sanitize("address"))) char* ScanLine(char* p, int* onlyModules)
@@ -131,11 +135,9 @@ __attribute__((no_sanitize("address"))) char* ScanLine(char* p, int* onlyModules
             // holds something else: the line end, or in a module run the first other byte.
             const __m128i* g = (const __m128i*)p;
             if (modules) {
-                while (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(GroupModuleOffsets(g), aboveBit0), zero)) == 0xFFFF)
-                    g += GroupBlocks;
+                while (GroupIsModules(g)) g += GroupBlocks;
             } else {
-                while (_mm_movemask_epi8(_mm_cmpeq_epi8(GroupLineEnds(g), zero)) == 0)
-                    g += GroupBlocks;
+                while (!GroupHasLineEnd(g)) g += GroupBlocks;
             }
             p = (char*)g;
         }
