@@ -34,6 +34,14 @@ echo "size: $(stat -c %s "$exe") bytes ($(( ($(stat -c %s "$exe") + 1023) / 1024
 echo "DLL imports:"
 x86_64-w64-mingw32-objdump -p "$exe" | grep 'DLL Name' | sed 's/^[[:space:]]*/  /'
 
+step "layers of launcher/ui"
+# Each module of the window includes only modules below it (the window procedure's file at the top, the
+# shared state and text helpers at the bottom), so the include graph has no loop; tsort fails on one.
+for f in launcher/ui/*.h launcher/ui/*.cpp; do
+  m=$(basename "${f%.*}")
+  sed -n 's/^#include "\([a-z_]*\)\.h".*/\1/p' "$f" | while read -r d; do [[ "$d" == "$m" ]] || echo "$m $d"; done
+done | tsort >/dev/null && echo "no loop" || failed+=(layers)
+
 step "native parser checks"
 (cd "$root/native" && ctest --output-on-failure) || failed+=(native)
 if [[ -x "$root/native/tests/native/status_document_fuzzer" ]]; then

@@ -1,7 +1,8 @@
 // The yardstick of the benchmarks: the least a program can do that shows the connector's state. One
 // window, one static control, a 200 ms timer, and one WinHTTP GET of the status document every 2 s on a
-// worker thread, showing line 2 (the state) of what it read. scripts/bench.sh measures launcher.exe as
-// ratios against this program, run the same way in the same run.
+// worker thread, showing the state of line 2 as launcher.exe's status pill does: the pill's Chinese text
+// for that state, in the pill's face and size, so that both programs pay for the same CJK font.
+// scripts/bench.sh measures launcher.exe as ratios against this program, run the same way in the same run.
 #include <windows.h>
 #include <winhttp.h>
 #include <stdint.h>
@@ -16,7 +17,18 @@ enum {
     StatusLineUnits = 128,
     DefaultPort = 8093,
     ResultMessage = WM_APP + 1,
+    PillFontSize = 14,  // the launcher's BodyFont, in pixels at 96 dpi
 };
+
+// The status pill's texts: the start-up text, then one per state; any other state reads as "error".
+static const wchar_t StartingText[] = L"●  正在启动";
+static const struct {
+    const char* state;
+    const wchar_t* text;
+} StateTexts[] = {
+    {"online", L"●  已连接"}, {"idle", L"●  未连接"}, {"connecting", L"●  正在连接"}, {"offline", L"●  连接中断"},
+};
+static const wchar_t ErrorText[] = L"●  连接失败";
 
 // One request's result, handed from the worker to the UI thread through the mailbox.
 struct PollResult {
@@ -84,11 +96,12 @@ static void Tick(HWND window)
         if (result->statusCode == 200 && line2) {
             line2++;
             const char* end = strchr(line2, '\n');
-            int bytes = end ? int(end - line2) : int(strlen(line2));
-            wchar_t text[StatusLineUnits] = L"";
+            size_t bytes = end ? size_t(end - line2) : strlen(line2);
+            const wchar_t* text = ErrorText;
+            for (const auto& row : StateTexts)
+                if (strlen(row.state) == bytes && memcmp(row.state, line2, bytes) == 0)
+                    text = row.text;
             wchar_t current[StatusLineUnits] = L"";
-            if (bytes < StatusLineUnits)
-                MultiByteToWideChar(CP_UTF8, 0, line2, bytes, text, StatusLineUnits - 1);
             GetWindowTextW(statusLabel, current, StatusLineUnits);
             if (wcscmp(text, current) != 0)
                 SetWindowTextW(statusLabel, text);
@@ -125,8 +138,23 @@ static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// The pill's font: "Segoe UI", BodyFont's size at the screen's dpi, as the launcher makes it.
+static HFONT MakePillFont()
+{
+    int dpi = 96;
+    HDC screen = GetDC(nullptr);
+    if (screen) {
+        dpi = GetDeviceCaps(screen, LOGPIXELSX);
+        ReleaseDC(nullptr, screen);
+    }
+    return CreateFontW(-MulDiv(PillFontSize, dpi, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                       L"Segoe UI");
+}
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
 {
+    SetProcessDPIAware();
     session = WinHttpOpen(L"Baseline", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                           WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session)
@@ -148,8 +176,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
                                   CW_USEDEFAULT, CW_USEDEFAULT, 320, 120, nullptr, nullptr, instance, nullptr);
     if (!window)
         return 1;
-    statusLabel = CreateWindowExW(0, L"STATIC", L"starting", WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 12, 12, 280,
+    statusLabel = CreateWindowExW(0, L"STATIC", StartingText, WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 12, 12, 280,
                                   24, window, nullptr, instance, nullptr);
+    SendMessageW(statusLabel, WM_SETFONT, (WPARAM)MakePillFont(), FALSE);
     ShowWindow(window, show ? show : SW_SHOWNORMAL);
     UpdateWindow(window);
     SetTimer(window, 1, TimerPeriodMs, nullptr);

@@ -1,8 +1,8 @@
 // bench_probe.exe: the Windows side of scripts/bench.sh. It starts launcher.exe and the baseline program
-// as real processes and watches them from outside: the moment the status text first changes (start-up),
-// CPU time, WM_SETTEXT and WM_PAINT counts and polls over an idle minute, memory, handle and GDI counts
-// after many polls, and the time of "launcher.exe --stop". Every figure is printed as a line
-// "RESULT <name> <value>" that the script gathers into its table.
+// as real processes and watches them from outside: the stages of start-up up to the moment the status
+// text first changes, CPU time, WM_SETTEXT and WM_PAINT counts and polls over an idle minute, memory,
+// handle and GDI counts after many polls, and the time of "launcher.exe --stop". Every figure is printed
+// as a line "RESULT <name> <value>" that the script gathers into its table.
 //   bench_probe startup <runs>
 //   bench_probe idle <idle seconds> <first poll> <last poll>
 //   bench_probe stop <installation directory> <runs> [<installation without runtime>]
@@ -38,10 +38,30 @@ static const char IdleDocument[] =
 
 static const wchar_t LauncherClass[] = L"TovixMobileConnectorWindow";
 static const wchar_t BaselineClass[] = L"TovixBaselineWindow";
-static const wchar_t LauncherStartText[] = L"\u25CF  \u6B63\u5728\u542F\u52A8";  // "●  正在启动"
-static const wchar_t BaselineStartText[] = L"starting";
+// Both programs start with the same status text ("●  正在启动") in the same font.
+static const wchar_t StartText[] = L"\u25CF  \u6B63\u5728\u542F\u52A8";
+
+// Children of the main window once it has created all of them: the launcher's control table has 22 rows,
+// the baseline one static control.
+enum { LauncherChildren = 22, BaselineChildren = 1 };
 
 enum { TextUnits = 512, WindowWaitMs = 30000 };
+
+// The stages of start-up, each a moment in ms after the probe asked for the process.
+enum Stage {
+    ProcessCreated,  // CreateProcessW returned
+    WindowExists,    // the main window is there (its creation step may still run)
+    ControlsCreated, // every child of the main window is there
+    FirstPaintDone,  // the window is visible and neither it nor any child has anything left to paint
+    RequestReceived, // the first status request reached the probe's server
+    SnapshotShown,   // the status text left its start-up text
+    StageCount
+};
+static const char* const StageNames[StageCount] = {
+    "process created", "main window exists", "all controls created", "first paint done",
+    "first request received", "first snapshot shown",
+};
+static const char* const StageKeys[StageCount] = {"created", "window", "controls", "painted", "request", "shown"};
 
 // One measured window process.
 struct Subject {
@@ -50,8 +70,7 @@ struct Subject {
     PROCESS_INFORMATION process;
     HWND window;
     HWND statusControl;
-    double windowAtMs;  // the main window with its status control found
-    double shownAtMs;   // the status text left its start-up text
+    double at[StageCount];
 };
 
 static double NowMs()
@@ -138,36 +157,75 @@ static HWND FindStatusControl(HWND window, int isLauncher)
     return nullptr;
 }
 
-// Starts the subject and waits until its status text has left its start-up text. Reading another
-// process's window text does not send it a message, so watching does not disturb the measured process.
-static int LaunchAndWaitShown(Subject* subject, const wchar_t* exe, const wchar_t* directory)
+static int ChildCount(HWND window)
+{
+    int n = 0;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        n++;
+    return n;
+}
+
+// True once the window is visible and neither it nor any of its children has an update region left.
+// Showing a window makes it visible and invalid in one step, so a visible window without one has been
+// painted. The children are painted after their parent, so the test usually stops at the first one.
+static int PaintedWhole(HWND window)
+{
+    if (!IsWindowVisible(window) || GetUpdateRect(window, nullptr, FALSE))
+        return 0;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if (GetUpdateRect(child, nullptr, FALSE))
+            return 0;
+    return 1;
+}
+
+// Starts the subject and notes the moment of each stage until its status text has left its start-up
+// text. Reading another process's window text, children and update regions sends it no message, so
+// watching does not disturb the measured process. server (may be null) gives the first request's moment.
+static int LaunchAndWaitShown(Subject* subject, const wchar_t* exe, const wchar_t* directory,
+                              BenchServer* server = nullptr)
 {
     const wchar_t* className = subject->isLauncher ? LauncherClass : BaselineClass;
-    const wchar_t* startText = subject->isLauncher ? LauncherStartText : BaselineStartText;
+    int children = subject->isLauncher ? LauncherChildren : BaselineChildren;
     subject->window = subject->statusControl = nullptr;
+    for (double& at : subject->at)
+        at = -1;
+    if (server)
+        server->firstStatusAt = 0;
     double started = NowMs();
     if (!StartProcess(exe, L"", directory, &subject->process))
         return 0;
+    subject->at[ProcessCreated] = NowMs() - started;
     for (;;) {
-        if (NowMs() - started > WindowWaitMs)
+        double now = NowMs() - started;
+        if (now > WindowWaitMs)
             return 0;
-        if (!subject->window)
+        if (!subject->window) {
             subject->window = FindProcessWindow(subject->process.dwProcessId, className);
-        if (subject->window && !subject->statusControl) {
-            subject->statusControl = FindStatusControl(subject->window, subject->isLauncher);
-            if (subject->statusControl)
-                subject->windowAtMs = NowMs() - started;
+            if (subject->window)
+                subject->at[WindowExists] = now;
         }
+        if (subject->window && subject->at[ControlsCreated] < 0 && ChildCount(subject->window) >= children) {
+            subject->at[ControlsCreated] = now;
+            subject->statusControl = FindStatusControl(subject->window, subject->isLauncher);
+        }
+        if (subject->statusControl && subject->at[FirstPaintDone] < 0 && PaintedWhole(subject->window))
+            subject->at[FirstPaintDone] = now;
         if (subject->statusControl) {
             wchar_t text[TextUnits] = L"";
             GetWindowTextW(subject->statusControl, text, TextUnits);
-            if (text[0] && wcscmp(text, startText)) {
-                subject->shownAtMs = NowMs() - started;
-                return 1;
+            if (text[0] && wcscmp(text, StartText)) {
+                subject->at[SnapshotShown] = now;
+                break;
             }
         }
         Sleep(1);
     }
+    if (server && server->firstStatusAt) {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        subject->at[RequestReceived] = double(server->firstStatusAt) * 1000.0 / double(frequency.QuadPart) - started;
+    }
+    return 1;
 }
 
 static double Median(std::vector<double> values)
@@ -194,12 +252,19 @@ static HANDLE PretendSupervisorRuns()
     return CreateMutexW(nullptr, TRUE, L"Local\\ostrel.tovix-connector");
 }
 
+// Ratio a/b, or 0 when b is not positive.
+static double Ratio(double a, double b)
+{
+    return b > 0 ? a / b : 0.0;
+}
+
 static int RunStartup(int runs)
 {
-    wchar_t dir[MAX_PATH], launcher[MAX_PATH], baseline[MAX_PATH];
+    wchar_t dir[MAX_PATH], exes[2][MAX_PATH];
     ExeDirectory(dir, MAX_PATH);
-    _snwprintf(launcher, MAX_PATH, L"%lslauncher.exe", dir);
-    _snwprintf(baseline, MAX_PATH, L"%lsbaseline.exe", dir);
+    _snwprintf(exes[0], MAX_PATH, L"%lslauncher.exe", dir);
+    _snwprintf(exes[1], MAX_PATH, L"%lsbaseline.exe", dir);
+    const char* names[2] = {"launcher", "baseline"};
     BenchServer server = {};
     if (!StartBenchServer(&server, IdleDocument)) {
         printf("startup: no server\n");
@@ -207,7 +272,13 @@ static int RunStartup(int runs)
     }
     SetPortVariable(server.port);
     HANDLE mutex = PretendSupervisorRuns();
-    std::vector<double> launcherMs, baselineMs, launcherWindowMs, baselineWindowMs;
+    // [program][stage]: the moment of the stage, and the time since the previous stage, of every run.
+    std::vector<double> at[2][StageCount], step[2][StageCount];
+    // Launcher's total over the baseline's of the same run: the two ran one after the other, so a busy
+    // moment of the machine weighs on both, and the median of these ratios shakes less than the ratio of
+    // the medians.
+    std::vector<double> pairedRatios;
+    double launcherShown = -1;
     int failures = 0;
     // Run 0 warms the file cache for both images and is not counted; the two programs alternate so that
     // both see the same background noise.
@@ -216,33 +287,61 @@ static int RunStartup(int runs)
             Subject subject = {};
             subject.isLauncher = which == 0;
             LONG pollsBefore = server.statusRequests;
-            int shown = LaunchAndWaitShown(&subject, which == 0 ? launcher : baseline, dir);
+            int shown = LaunchAndWaitShown(&subject, exes[which], dir, &server);
             LONG polls = server.statusRequests - pollsBefore;  // more than 1: an early poll was not shown
-            if (shown && run > 0) {
-                (which == 0 ? launcherMs : baselineMs).push_back(subject.shownAtMs);
-                (which == 0 ? launcherWindowMs : baselineWindowMs).push_back(subject.windowAtMs);
-            }
             if (!shown)
                 failures++;
+            if (which == 0)
+                launcherShown = -1;
             if (subject.process.hProcess)
                 EndProcess(&subject.process, subject.window);
-            if (shown && run > 0)
-                printf("startup run %d %ls: window %.1f ms, first status %.1f ms, %ld polls\n", run,
-                       which == 0 ? L"launcher" : L"baseline", subject.windowAtMs, subject.shownAtMs, long(polls));
+            if (!shown || run == 0)
+                continue;
+            printf("startup run %d %s:", run, names[which]);
+            for (int i = 0; i < StageCount; i++) {
+                printf(" %s %.1f", StageKeys[i], subject.at[i]);
+                if (subject.at[i] < 0)
+                    continue;  // a stage not seen (-1) counts in no median
+                at[which][i].push_back(subject.at[i]);
+                if (i == 0 || subject.at[i - 1] >= 0)
+                    step[which][i].push_back(i == 0 ? subject.at[0] : subject.at[i] - subject.at[i - 1]);
+            }
+            printf(" ms, %ld polls\n", long(polls));
+            if (which == 0)
+                launcherShown = subject.at[SnapshotShown];
+            else if (launcherShown > 0)
+                pairedRatios.push_back(Ratio(launcherShown, subject.at[SnapshotShown]));
         }
     }
     ReleaseMutex(mutex);
     CloseHandle(mutex);
     StopBenchServer(&server);
-    double l = Median(launcherMs), b = Median(baselineMs);
-    printf("RESULT startup_runs %zu\n", launcherMs.size());
+
+    printf("\nstart-up stages, median of %d runs: ms after the process was asked for, and ms since the "
+           "previous stage\n", runs);
+    printf("%-24s %9s %9s %6s   %9s %9s %6s\n", "stage", "launcher", "baseline", "ratio", "launcher", "baseline",
+           "ratio");
+    for (int i = 0; i < StageCount; i++) {
+        double la = Median(at[0][i]), ba = Median(at[1][i]), ls = Median(step[0][i]), bs = Median(step[1][i]);
+        printf("%-24s %9.1f %9.1f %6.2f   %+9.1f %+9.1f %6.2f\n", StageNames[i], la, ba, Ratio(la, ba), ls, bs,
+               Ratio(ls, bs));
+    }
+    printf("start-up ratio %.2f (of the medians); median of each run's ratio %.2f\n\n",
+           Ratio(Median(at[0][SnapshotShown]), Median(at[1][SnapshotShown])), Median(pairedRatios));
+    for (int i = 0; i < StageCount; i++) {
+        for (int w = 0; w < 2; w++) {
+            printf("RESULT startup_%s_%s_ms %.1f\n", names[w], StageKeys[i], Median(at[w][i]));
+            printf("RESULT startup_%s_%s_step_ms %.1f\n", names[w], StageKeys[i], Median(step[w][i]));
+        }
+        printf("RESULT startup_%s_ratio %.2f\n", StageKeys[i], Ratio(Median(at[0][i]), Median(at[1][i])));
+    }
+    double l = Median(at[0][SnapshotShown]), b = Median(at[1][SnapshotShown]);
+    printf("RESULT startup_runs %zu\n", at[0][SnapshotShown].size());
     printf("RESULT startup_failures %d\n", failures);
     printf("RESULT startup_launcher_median_ms %.1f\n", l);
     printf("RESULT startup_baseline_median_ms %.1f\n", b);
-    printf("RESULT startup_ratio %.2f\n", b > 0 ? l / b : 0.0);
-    // Where the time goes: process start to window, and window to first status.
-    printf("RESULT startup_launcher_window_median_ms %.1f\n", Median(launcherWindowMs));
-    printf("RESULT startup_baseline_window_median_ms %.1f\n", Median(baselineWindowMs));
+    printf("RESULT startup_ratio %.2f\n", Ratio(l, b));
+    printf("RESULT startup_paired_ratio %.2f\n", Median(pairedRatios));
     fflush(stdout);
     return failures ? 1 : 0;
 }
@@ -467,7 +566,7 @@ static int RunIdle(int idleSeconds, int firstPoll, int lastPoll)
         printf("RESULT %s_hook_check_paints %ld\n", names[i], long(counters->paint[i] - paint[i]));
     printf("RESULT idle_seconds %.1f\n", idleMs / 1000.0);
     for (int i = 0; i < 2; i++) {
-        printf("RESULT %s_first_status_ms %.1f\n", names[i], subjects[i].shownAtMs);
+        printf("RESULT %s_first_status_ms %.1f\n", names[i], subjects[i].at[SnapshotShown]);
         printf("RESULT %s_idle_cpu_ms %.1f\n", names[i], cpu1[i] - cpu0[i]);
         printf("RESULT %s_idle_requests %ld\n", names[i], long(polls1[i] - polls0[i]));
         printf("RESULT %s_idle_wm_settext %ld\n", names[i], long(setText[i]));

@@ -92,8 +92,12 @@ static DWORD WINAPI ServeConnection(void* param)
         char header[256];
         int headerBytes = snprintf(header, sizeof header, headerFormat, isStatus || isPost ? 200 : 404,
                                    isStatus || isPost ? "OK" : "Not Found", bytes);
-        if (isStatus)
+        if (isStatus) {
+            LARGE_INTEGER now;
+            QueryPerformanceCounter(&now);
+            InterlockedCompareExchange64(&server->firstStatusAt, now.QuadPart, 0);
             InterlockedIncrement(&server->statusRequests);
+        }
         if (!SendAll(s, header, headerBytes) || !SendAll(s, body, bytes))
             break;
     }
@@ -129,6 +133,7 @@ int StartBenchServer(BenchServer* server, const char* document)
         return 0;
     server->document = document;
     server->statusRequests = 0;
+    server->firstStatusAt = 0;
     server->listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (server->listener == INVALID_SOCKET)
         return 0;

@@ -10,6 +10,9 @@ struct BenchServer {
     SOCKET listener;
     uint16_t port;
     volatile LONG statusRequests;  // GET /api/connector/desktop answered so far
+    // QueryPerformanceCounter when the first status request since the probe last set this to 0 had
+    // arrived whole (0: none yet); the start-up breakdown's "first request received".
+    volatile LONG64 firstStatusAt;
     const char* document;          // the status body served on every poll
     HANDLE acceptThread;
 };

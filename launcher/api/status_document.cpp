@@ -4,7 +4,11 @@
 // tests, the fuzzer and the benchmark.
 #include "api/status_document.h"
 
+#include <stdint.h>
 #include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "api/connector_contract.h"
 
@@ -35,6 +39,7 @@ enum {
 struct Line {
     const char* text;
     size_t length;
+    int onlyModules;  // every byte is '0' or '1' (the empty line too)
 };
 
 int LineIs(const Line& line, const char* keyword, size_t keywordLength)
@@ -59,71 +64,128 @@ int64_t DecimalValue(const Line& line)
     return value;
 }
 
-// Bits of (byte XOR '0') ORed over the text. '0' and '1' differ from 0x30 only in bit 0, so the result
-// has nothing above bit 0 exactly when every byte is '0' or '1'. Eight bytes at a time without a branch,
-// so that the compiler vectorises the loop for whatever instruction set the function is compiled for.
-inline __attribute__((always_inline)) uint64_t StrayModuleBits(const char* p, size_t length)
+// The first line feed or the terminating zero at or after p. *onlyModules tells whether every byte
+// before it is '0' or '1', so that the split also decides the module check of the QR matrix, which is
+// most of a large document, without a second pass over it.
+#if defined(__SSE2__)
+// Sixteen bytes at a time, and from the first 128-byte boundary on whole aligned groups of 128 bytes
+// until the group that holds the line end. SSE2 is part of every x86-64 processor, so the executable and
+// the native benchmark run this same code without a processor check. No load crosses a page boundary
+// (aligned ones cannot; the one unaligned load checks first), so reading past the terminating zero, up
+// to the end of its group, cannot fault; the address sanitizer cannot know that and leaves the three
+// functions that load alone.
+enum { PageBytes = 4096, Block = 16, GroupBlocks = 8, GroupBytes = Block * GroupBlocks };
+
+// A zero byte in the result for each byte of v that is a line feed or zero: x is one of them exactly when
+// min(x, x ^ '\n') is zero.
+inline __m128i LineEnds(__m128i v)
 {
-    const uint64_t zeros = 0x3030303030303030u;
-    size_t words = length / 8;
-    uint64_t stray = 0;
-    for (size_t i = 0; i < words; ++i) {
-        uint64_t w;
-        memcpy(&w, p + i * 8, 8);
-        stray |= w ^ zeros;
+    return _mm_min_epu8(v, _mm_xor_si128(v, _mm_set1_epi8('\n')));
+}
+
+// Each byte minus '0': 0 or 1 for a module byte; any other byte has a bit above bit 0 set (a line end
+// wraps around).
+inline __m128i ModuleOffsets(__m128i v)
+{
+    return _mm_sub_epi8(v, _mm_set1_epi8('0'));
+}
+
+// Non-zero when every byte of the 128-byte group at g is '0' or '1'. Written out, so that every compiler
+// gives the same eight independent loads.
+__attribute__((no_sanitize("address"))) inline int GroupIsModules(const __m128i* g)
+{
+    __m128i a = _mm_or_si128(ModuleOffsets(_mm_load_si128(g)), ModuleOffsets(_mm_load_si128(g + 1)));
+    __m128i b = _mm_or_si128(ModuleOffsets(_mm_load_si128(g + 2)), ModuleOffsets(_mm_load_si128(g + 3)));
+    __m128i c = _mm_or_si128(ModuleOffsets(_mm_load_si128(g + 4)), ModuleOffsets(_mm_load_si128(g + 5)));
+    __m128i d = _mm_or_si128(ModuleOffsets(_mm_load_si128(g + 6)), ModuleOffsets(_mm_load_si128(g + 7)));
+    __m128i stray = _mm_and_si128(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)), _mm_set1_epi8((char)0xFE));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(stray, _mm_setzero_si128())) == 0xFFFF;
+}
+
+// Non-zero when the 128-byte group at g holds a line feed or zero.
+__attribute__((no_sanitize("address"))) inline int GroupHasLineEnd(const __m128i* g)
+{
+    __m128i a = _mm_min_epu8(LineEnds(_mm_load_si128(g)), LineEnds(_mm_load_si128(g + 1)));
+    __m128i b = _mm_min_epu8(LineEnds(_mm_load_si128(g + 2)), LineEnds(_mm_load_si128(g + 3)));
+    __m128i c = _mm_min_epu8(LineEnds(_mm_load_si128(g + 4)), LineEnds(_mm_load_si128(g + 5)));
+    __m128i d = _mm_min_epu8(LineEnds(_mm_load_si128(g + 6)), LineEnds(_mm_load_si128(g + 7)));
+    __m128i ends = _mm_min_epu8(_mm_min_epu8(a, b), _mm_min_epu8(c, d));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(ends, _mm_setzero_si128())) != 0;
+}
+
+__attribute__((no_sanitize("address"))) char* ScanLine(char* p, int* onlyModules)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i aboveBit0 = _mm_set1_epi8((char)0xFE);
+    int modules = 1;
+    // The first block starts at p itself, so that a short line costs one step; close to the end of a
+    // page, byte by byte up to the next block instead.
+    int unaligned = ((uintptr_t)p & (PageBytes - 1)) <= PageBytes - Block;
+    for (; !unaligned && ((uintptr_t)p & (Block - 1)) != 0; ++p) {
+        unsigned char c = (unsigned char)*p;
+        if (c == '\n' || c == 0) {
+            *onlyModules = modules;
+            return p;
+        }
+        modules &= (c | 1) == '1';
     }
-    for (size_t i = words * 8; i < length; ++i) stray |= (uint64_t)((unsigned char)p[i] ^ '0');
-    return stray;
+    for (;;) {
+        if (!unaligned && ((uintptr_t)p & (GroupBytes - 1)) == 0) {
+            // Whole groups of module bytes (the QR matrix), or of any other bytes, up to the group that
+            // holds something else: the line end, or in a module run the first other byte.
+            const __m128i* g = (const __m128i*)p;
+            if (modules) {
+                while (GroupIsModules(g)) g += GroupBlocks;
+            } else {
+                while (!GroupHasLineEnd(g)) g += GroupBlocks;
+            }
+            p = (char*)g;
+        }
+        __m128i v = unaligned ? _mm_loadu_si128((const __m128i*)p) : _mm_load_si128((const __m128i*)p);
+        __m128i d = _mm_and_si128(ModuleOffsets(v), aboveBit0);
+        unsigned moduleMask = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(d, zero));
+        unsigned endMask = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(LineEnds(v), zero));
+        if (endMask) {
+            unsigned before = (endMask & (0u - endMask)) - 1;  // the bytes ahead of the first line end
+            *onlyModules = modules && (moduleMask & before) == before;
+            return p + __builtin_ctz(endMask);
+        }
+        modules = modules && moduleMask == 0xFFFF;
+        if (unaligned) {
+            // Go on at the next aligned block; the bytes up to it have been looked at.
+            p = (char*)(((uintptr_t)p + Block) & ~(uintptr_t)(Block - 1));
+            unaligned = 0;
+        } else {
+            p += Block;
+        }
+    }
 }
-
-uint64_t StrayModuleBitsBaseline(const char* p, size_t length)
-{
-    return StrayModuleBits(p, length);
-}
-
-// A 177 x 177 matrix is most of the document, and its check would cost several line searches with the
-// baseline 16-byte vectors; with wider ones it stays close to one. Not on Windows: there GCC cannot keep
-// 32-byte values aligned on the stack, and one check per 2-second poll needs no speed anyway.
-#if defined(__x86_64__) && !defined(_WIN32)
-#define WIDE_MODULE_CHECK 1
-__attribute__((target("avx2"))) uint64_t StrayModuleBitsAvx2(const char* p, size_t length)
-{
-    return StrayModuleBits(p, length);
-}
-
-__attribute__((target("avx512f,avx512bw"))) uint64_t StrayModuleBitsAvx512(const char* p, size_t length)
-{
-    return StrayModuleBits(p, length);
-}
-#endif
-
-// Every byte of the line is '0' or '1'.
-int AllModules(const Line& line)
-{
-    const uint64_t lowBits = 0x0101010101010101u;
-    uint64_t stray;
-#ifdef WIDE_MODULE_CHECK
-    static const int wide = __builtin_cpu_supports("avx512bw") ? 2 : __builtin_cpu_supports("avx2") ? 1 : 0;
-    if (wide == 2) stray = StrayModuleBitsAvx512(line.text, line.length);
-    else if (wide == 1) stray = StrayModuleBitsAvx2(line.text, line.length);
-    else stray = StrayModuleBitsBaseline(line.text, line.length);
 #else
-    stray = StrayModuleBitsBaseline(line.text, line.length);
-#endif
-    return (stray & ~lowBits) == 0;
+char* ScanLine(char* p, int* onlyModules)
+{
+    int modules = 1;
+    for (;; ++p) {
+        unsigned char c = (unsigned char)*p;
+        if (c == '\n' || c == 0) {
+            *onlyModules = modules;
+            return p;
+        }
+        modules &= (c | 1) == '1';
+    }
 }
+#endif
 
 }  // namespace
 
 int ParseStatusDocument(char* body, StatusSnapshot* snapshot)
 {
-    // 1. Split. strchr stops at the terminating zero byte by itself, so each byte is searched once and no
-    //    search reads past the end; a length (and a strlen pass) is not needed.
+    // 1. Split. The scan stops at the terminating zero byte by itself, so each byte is searched once; a
+    //    length (and a strlen pass) is not needed.
     Line lines[LineCount];
     char* cursor = body;
     for (int i = 0; i < LineCount; ++i) {
-        char* feed = strchr(cursor, '\n');
-        if (!feed) return 0;
+        char* feed = ScanLine(cursor, &lines[i].onlyModules);
+        if (*feed != '\n') return 0;
         *feed = '\0';
         lines[i].text = cursor;
         lines[i].length = (size_t)(feed - cursor);
@@ -168,7 +230,7 @@ int ParseStatusDocument(char* body, StatusSnapshot* snapshot)
     int64_t n = DecimalValue(sizeText);
     if (n < MatrixSizeMin || n > MatrixSizeMax || n % 4 != 1) return 0;
     // 13. N x N modules.
-    if ((uint64_t)matrix.length != (uint64_t)(n * n) || !AllModules(matrix)) return 0;
+    if ((uint64_t)matrix.length != (uint64_t)(n * n) || !matrix.onlyModules) return 0;
     // 14. A positive expiry.
     snapshot->matrixSize = (int32_t)n;
     snapshot->codeExpiry = DecimalValue(expiry);

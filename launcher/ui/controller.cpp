@@ -4,7 +4,7 @@
 // WM_CONNECTOR_RESULT, and routes the six commands below here. UI thread only.
 #include "controller.h"
 #include "clock.h"
-#include "main_window.h"
+#include "control_text.h"
 #include "presentation.h"
 #include "qr_view.h"
 #include "window_state.h"

@@ -3,21 +3,16 @@
 // the static-text colour rule, the system-menu link to the connector page, command routing to the
 // controller and the message loop. Called by the window role of LauncherMain; tests call OpenMainWindow.
 #include "main_window.h"
-#include <shellapi.h>
 #include <stdio.h>
 #include "api/request_worker.h"
+#include "browser_link.h"
 #include "controller.h"
 #include "layout.h"
 #include "palette.h"
 #include "qr_view.h"
 #include "update_offer.h"
 
-WindowRoleState WindowRole;
-NamedControls Controls;
-Palette palette;
-WindowFonts Fonts;
-
-enum { AppIconResource = 101, TextReadBackUnits = 512, ConnectorPageUnits = 64 };
+enum { AppIconResource = 101, ConnectorPageUnits = 64 };
 
 // Where the creation step stores each control's handle; null for the seven never addressed again.
 static HWND* const NamedControlSlot[ControlCount] = {
@@ -44,11 +39,6 @@ static HWND* const NamedControlSlot[ControlCount] = {
     &Controls.projectsLabel,
     nullptr,                     // FooterLabel
 };
-
-int Scale(int n)
-{
-    return ScaleAt(n, WindowRole.dpi ? WindowRole.dpi : 96);
-}
 
 static HFONT FontOf(int font)
 {
@@ -78,15 +68,6 @@ HWND CreateControl(const wchar_t* className, const wchar_t* text, DWORD style, i
     if (control && font)
         SendMessageW(control, WM_SETFONT, (WPARAM)font, FALSE);
     return control;
-}
-
-void SetTextIfChanged(HWND control, const wchar_t* text)
-{
-    wchar_t current[TextReadBackUnits];
-    current[0] = 0;
-    GetWindowTextW(control, current, TextReadBackUnits);
-    if (wcscmp(current, text) != 0)
-        SetWindowTextW(control, text);
 }
 
 // ---- Creation step -------------------------------------------------------------------------------------
@@ -191,7 +172,7 @@ static void OpenConnectorPage()
     int n = _snwprintf(link, ConnectorPageUnits, L"http://127.0.0.1:%u/connect.html", (unsigned)WindowRole.port);
     if (n < 0 || n >= ConnectorPageUnits)
         return;
-    ShellExecuteW(WindowRole.mainWindow, L"open", link, nullptr, nullptr, SW_SHOWNORMAL);
+    OpenLinkInBrowser(WindowRole.mainWindow, link);
 }
 
 struct CommandRoute {

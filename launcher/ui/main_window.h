@@ -14,12 +14,6 @@ int RunWindow(HINSTANCE instance, HANDLE stopEvent, uint16_t port, int show, Sta
 int OpenMainWindow(HINSTANCE instance, HANDLE stopEvent, uint16_t port, int show, StartBackgroundFn startBackground);
 int RunMessageLoop();
 
-// MulDiv(n, dpi, 96).
-int Scale(int n);
-
 // Creates one child of the main window (see the control table); font may be null.
 HWND CreateControl(const wchar_t* className, const wchar_t* text, DWORD style, int id, int x, int y, int width,
                    int height, HFONT font);
-
-// Writes text only when it differs from the control's current text (read back into 512 units).
-void SetTextIfChanged(HWND control, const wchar_t* text);

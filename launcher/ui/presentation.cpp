@@ -7,11 +7,12 @@
 #include <stdio.h>
 #include <string.h>
 #include "clock.h"
-#include "controller.h"
+#include "control_text.h"
+#include "controller_state.h"
 #include "layout.h"
-#include "main_window.h"
 #include "qr_view.h"
 #include "update_offer.h"
+#include "window_state.h"
 
 enum { DeviceNameUnits = 512, WorkbenchDetailUnits = 300, MessageUnits = 512, ProjectCountUnits = 300,
        FormattedUnits = 512 };
@@ -45,18 +46,6 @@ static COLORREF PillColour(int which)
 static int Is(const char* text, const char* keyword)
 {
     return text && strcmp(text, keyword) == 0;
-}
-
-int DecodeUtf8Strict(const char* utf8, wchar_t* out, int units)
-{
-    if (units <= 0)
-        return 0;
-    int n = utf8 ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, out, units) : 0;
-    if (n <= 0) {
-        out[0] = 0;  // invalid or too long: shown empty, never cut
-        return 0;
-    }
-    return n - 1;
 }
 
 void SetStatusPill(const wchar_t* text, COLORREF colour)

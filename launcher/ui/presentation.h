@@ -11,7 +11,3 @@ void ApplySnapshot(const StatusSnapshot* snapshot);
 void ShowUnreachableView();
 void RefreshStartControls();
 void SetStatusPill(const wchar_t* text, COLORREF colour);
-
-// Strict UTF-8 to UTF-16 into a buffer of `units` code units; invalid or too long gives the empty text.
-// Returns the number of code units written, without the terminator.
-int DecodeUtf8Strict(const char* utf8, wchar_t* out, int units);

@@ -6,9 +6,9 @@
 #include <stdio.h>
 #include <string.h>
 #include "clock.h"
-#include "controller.h"
-#include "main_window.h"
-#include "presentation.h"
+#include "control_text.h"
+#include "controller_state.h"
+#include "window_state.h"
 
 PairingDisplay Pairing;
 

@@ -3,11 +3,11 @@
 // that link to the shell after testing it once more.
 #include "update_offer.h"
 #include <windows.h>
-#include <shellapi.h>
 #include <winhttp.h>
 #include <stdio.h>
-#include "main_window.h"
-#include "presentation.h"
+#include "browser_link.h"
+#include "control_text.h"
+#include "window_state.h"
 
 wchar_t updateUrl[UpdateUrlUnits];
 
@@ -111,5 +111,5 @@ void ShowUpdateOffer(const StatusSnapshot* snapshot)
 void OpenUpdateLink()
 {
     if (IsAcceptableUpdateUrl())
-        ShellExecuteW(WindowRole.mainWindow, L"open", updateUrl, nullptr, nullptr, SW_SHOWNORMAL);
+        OpenLinkInBrowser(WindowRole.mainWindow, updateUrl);
 }

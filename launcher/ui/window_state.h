@@ -1,5 +1,6 @@
-// State of the window role that several UI modules share. main_window.cpp writes all of it (RunWindow and
-// the creation step) except Palette.StatusColor, which only SetStatusPill (presentation.cpp) changes.
+// State of the window role that every UI module shares, and Scale, which reads its dpi. A bottom layer of
+// the window: it uses nothing of it but the layout arithmetic. main_window.cpp writes all of it (RunWindow
+// and the creation step) except Palette.StatusColor, which only SetStatusPill (presentation.cpp) changes.
 // Everything here is touched by the UI thread only.
 #pragma once
 #include <windows.h>
@@ -71,3 +72,6 @@ extern WindowRoleState WindowRole;
 extern NamedControls Controls;
 extern Palette palette;
 extern WindowFonts Fonts;
+
+// MulDiv(n, dpi, 96): every layout value is a 96-dpi value passed through here.
+int Scale(int n);

@@ -3,9 +3,9 @@
 // the QR geometry, strict UTF-8 decoding and the update-link test.
 #include <gtest/gtest.h>
 #include <string>
+#include "ui/control_text.h"
 #include "ui/layout.h"
 #include "ui/palette.h"
-#include "ui/presentation.h"
 #include "ui/qr_view.h"
 #include "ui/update_offer.h"
 

@@ -4,11 +4,10 @@
 // it and DownloadButton open.
 #include <gtest/gtest.h>
 #include <string>
-#include "ui/controller.h"
+#include "ui/control_text.h"
 #include "ui/layout.h"
-#include "ui/main_window.h"
-#include "ui/presentation.h"
 #include "ui/update_offer.h"
+#include "ui/window_state.h"
 #include "process_util.h"
 #include "ui_support.h"
 
