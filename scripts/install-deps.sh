@@ -9,6 +9,7 @@ packages=(
   wine wine64
   xvfb xauth x11-utils
   imagemagick zbar-tools zip
+  wixl msitools icoutils osslsigncode openssl
   fonts-wqy-microhei
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
