@@ -128,15 +128,16 @@ check "no start at logon by default" no_run_value
 
 # --- 2. the installed program runs ------------------------------------------------------------------------
 start_window
-check "the installed launcher.exe opens its window" wait_until 30 window_shown
+check "the installed launcher.exe opens its window" wait_until 60 window_shown
 check "its supervisor runs the connector from the installation" wait_until 60 connector_runs
 old_pids="$window_pid $(supervisor_pid) $(connector_pid)"
 
 # --- 3. upgrade while it runs ---------------------------------------------------------------------------------
-# A watcher compares the installed files' change times while any old process is still alive.
+# A watcher compares the installed files' change times with those before the upgrade for as long as any
+# old process is alive (connector.log is the running connector's own).
 files_state() { find "$dir" -type f ! -name connector.log -printf '%p %C@\n' 2>/dev/null | sort; }
 watch_files() {
-  local before pid; before=$(files_state)
+  local pid
   while :; do
     for pid in $old_pids; do alive "$pid" && break; pid=""; done
     [[ -n "$pid" ]] || { echo "stopped first"; return; }
@@ -144,9 +145,12 @@ watch_files() {
     sleep 0.05
   done
 }
+before=$(files_state)
 watch_files >"$work/watch.out" &
 watcher=$!
 check "msiexec /i /qn of the next version upgrades" msiexec /i "$(winepath -w "$new_msi")" /qn /l*v "$(log_of upgrade)"
+wait_until 10 ended "$watcher"
+kill "$watcher" 2>/dev/null
 wait "$watcher"
 check "window, supervisor and connector ended before any installed file changed" \
   test "$(cat "$work/watch.out")" == "stopped first"
@@ -165,7 +169,7 @@ check "and changes nothing: files, entry, processes" unchanged
 
 # --- 5. removal while it runs ------------------------------------------------------------------------------------
 start_window
-check "the window opens again" wait_until 30 window_shown
+check "the window opens again" wait_until 60 window_shown
 check "msiexec /x /qn removes" msiexec /x "$(winepath -w "$new_msi")" /qn
 check "no launcher.exe or node.exe is left" no_processes_left
 check "no file is left, connector.log and the folder included" test ! -e "$dir"
@@ -184,4 +188,6 @@ check "the Run value is gone" no_run_value
 nothing_left() { no_processes_left && [[ ! -e "$dir" ]] && no_entry; }
 check "nothing is left running or installed" nothing_left
 
+cleanup
+trap - EXIT
 checks_end installer

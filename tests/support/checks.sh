@@ -49,9 +49,6 @@ wait_until() {   # wait_until <seconds> <predicate...>: tests the predicate agai
 # A process that has ended but is not yet reaped by its parent (a zombie) counts as ended.
 alive() { local stat; stat=$(cat "/proc/$1/stat" 2>/dev/null) && [[ "${stat##*) }" != Z* ]]; }
 ended() { ! alive "$1"; }
-gone() {   # gone <pid>: the process ends within 10 s (an empty pid is a failure, not a success)
-  [[ -n "$1" ]] && wait_until 10 ended "$1"
-}
 
 no_processes_running() { [[ -z "$(wine_env_processes)" ]]; }
 no_processes_left() {   # no launcher.exe or node.exe of this prefix within 10 s; lists what is left
