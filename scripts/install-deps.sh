@@ -10,6 +10,7 @@ packages=(
   xvfb xauth x11-utils
   imagemagick zbar-tools zip
   chromium
+  wixl msitools icoutils osslsigncode openssl
   fonts-wqy-microhei
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev

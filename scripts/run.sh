@@ -47,6 +47,7 @@ bash scripts/package.sh "$root" >"$logs/package.out" 2>"$logs/package.log" || { 
 install=$(sed -n 1p "$logs/package.out")
 say "installation: $install"
 say "package:      $(sed -n 2p "$logs/package.out")"
+say "installer:    $(sed -n 3p "$logs/package.out")"
 
 # A small workbench of demo projects, so that the connector finds one.
 workbench="$root/demo-workbench"
