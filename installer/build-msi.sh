@@ -32,7 +32,16 @@ cd "$work"
 (cd layout && find runtime app -type f | LC_ALL=C sort | sed 's|^|layout/|') \
   | wixl-heat --prefix layout/ --directory-ref INSTALLDIR --component-group Payload --var var.SourceDir --win64 \
   >payload.wxs
-WINDOWS_LANGUAGE=zh_CN wixl --arch x64 --define Version="$version" --define SourceDir=layout \
+# The product code follows from the version alone (a name-based UUID), so that two builds of one version are
+# one product to Windows Installer: installing the second over the first is refused instead of leaving two
+# entries side by side, which a fresh code per build would do (wixl cannot allow same-version upgrades).
+product_code=$(node -e '
+  const h = require("node:crypto").createHash("sha1").update("TovixMobileConnector " + process.argv[1]).digest();
+  h[6] = (h[6] & 0x0f) | 0x50; h[8] = (h[8] & 0x3f) | 0x80;
+  const x = h.subarray(0, 16).toString("hex").toUpperCase();
+  console.log([x.slice(0, 8), x.slice(8, 12), x.slice(12, 16), x.slice(16, 20), x.slice(20)].join("-"));' "$version")
+WINDOWS_LANGUAGE=zh_CN wixl --arch x64 --define Version="$version" --define ProductCode="$product_code" \
+  --define SourceDir=layout \
   --define Icon=launcher.ico --define Win64=yes --output package.msi "$here/connector.wxs" payload.wxs
 
 printf '\r\n\r\n936\t_ForceCodepage\r\n' >_ForceCodepage.idt

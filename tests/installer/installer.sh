@@ -125,6 +125,11 @@ check "the entry has the program's icon" is_icon "$(product_icon)"
 first_install_starts_nothing() { no_processes_running && ! started_supervisor install; }
 check "a first installation starts nothing" first_install_starts_nothing
 check "no start at logon by default" no_run_value
+# A second build of the same version is the same product: it must not add an entry beside the first.
+package again "$bin/launcher.exe"
+again_msi=$(sed -n 3p "$work/again.out")
+check "a second build of this version installs over the first" msiexec /i "$(winepath -w "$again_msi")" /qn
+check "and leaves one installed-programs entry" entry_is "$version"
 
 # --- 2. the installed program runs ------------------------------------------------------------------------
 start_window
