@@ -16,29 +16,8 @@ work="$win/e2e"
 rm -rf "$work"
 mkdir -p "$work"
 
-# Uses the Wine environment of the caller when there is one, else starts its own.
-own_env=0
-if [[ -n "${WINEPREFIX:-}" && -n "${DISPLAY:-}" ]]; then
-  export WINE_ENV_PREFIX="$WINEPREFIX"
-else
-  export WINE_ENV_PREFIX="$root/wineprefix"
-  own_env=1
-fi
-# shellcheck source=../../scripts/wine-env.sh
-source "$repo/scripts/wine-env.sh"
-if ((own_env)); then
-  wine_env_start || exit 1
-fi
-export WINEDEBUG=-all
-
-passed=0
-failed=0
-check() {   # check <description> <command...>
-  local what=$1; shift
-  if "$@"; then passed=$((passed + 1)); echo "ok - $what"
-  else failed=$((failed + 1)); echo "not ok - $what"; fi
-}
-note() { echo "# $*"; }
+# shellcheck source=../support/checks.sh
+source "$repo/tests/support/checks.sh" "$repo" "$root"
 
 # --- installation -------------------------------------------------------------------------------------
 # The same layout a user unpacks from the ZIP (scripts/package.sh), so the package is what is tested.
@@ -50,8 +29,7 @@ mkdir -p "$workbench/alpha" "$workbench/beta"
 export TOVIX_WORKBENCH_DIR
 TOVIX_WORKBENCH_DIR=$(winepath -w "$workbench" 2>/dev/null)
 export TOVIX_CONNECTOR_CONNECT_MS=500
-# A free port of this machine: other prefixes' connectors share the loopback interface.
-TOVIX_MOBILE_CONNECTOR_PORT=$(node -e 'const s=require("net").createServer().listen(0,"127.0.0.1",()=>{console.log(s.address().port);s.close();})')
+TOVIX_MOBILE_CONNECTOR_PORT=$(free_port)
 export TOVIX_MOBILE_CONNECTOR_PORT
 port=$TOVIX_MOBILE_CONNECTOR_PORT
 note "installation $install, port $port"
@@ -68,15 +46,8 @@ text_of() { field "$1" 8; }
 visible() { [[ "$(field "$1" 4)" == 1 ]]; }
 
 # wait_for <seconds> <predicate...>: re-reads the window until the predicate holds.
-wait_for() {
-  local limit=$1; shift
-  local until=$((SECONDS + limit))
-  while ((SECONDS < until)); do
-    if snapshot_controls && "$@"; then return 0; fi
-    sleep 0.3
-  done
-  return 1
-}
+snapshot_then() { snapshot_controls && "$@"; }
+wait_for() { local limit=$1; shift; wait_until "$limit" snapshot_then "$@"; }
 
 http() {   # http METHOD PATH [BODY] -> status line, then body
   node -e '
@@ -97,17 +68,7 @@ pairing_field() {   # the current pairing offer from the connector's JSON view: 
   ' "$1"
 }
 
-pid_of() { wine_env_processes | grep -i -- "$1" | grep -v -i -- "${2:-@none@}" | head -n 1 | cut -d' ' -f1; }
-no_processes_left() {
-  local i
-  for i in $(seq 1 50); do [[ -z "$(wine_env_processes)" ]] && return 0; sleep 0.2; done
-  wine_env_processes | sed 's/^/# left: /'
-  return 1
-}
-gone() {   # gone <pid>: the process ends within 10 s (an empty pid is a failure, not a success)
-  [[ -n "$1" ]] || return 1
-  local i; for i in $(seq 1 50); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.2; done; return 1
-}
+gone() { [[ -n "$1" ]] && wait_until 10 ended "$1"; }   # an empty pid is a failure, not a success
 
 window_pid=""
 start_window() {
@@ -122,7 +83,6 @@ cleanup() {
     wine_env_processes | while read -r line; do kill -KILL "${line%% *}" 2>/dev/null; done
   fi
   wine reg delete 'HKCU\Software\Wine\WineBrowser' /v Browsers /f >/dev/null 2>&1
-  ((own_env)) && wine_env_stop
 }
 trap cleanup EXIT
 
@@ -148,16 +108,13 @@ check "the window started a supervisor, which runs node.exe" test -n "$(pid_of -
 probe click $START_ID
 online_with_code() { [[ "$(text_of $PILL)" == "●  已连接" ]] && visible $QR && [[ -n "$(shown_code)" ]]; }
 check "after Start the window reaches ●  已连接 and shows a QR code" wait_for 30 online_with_code
-qr_matches() {   # the screen's symbol is the connector's payload and carries the six digits shown
-  local decoded payload code
-  for _ in 1 2 3 4 5; do
-    snapshot_controls
-    decoded=$(decode_qr_view); payload=$(pairing_field payload); code=$(shown_code)
-    if [[ -n "$decoded" && "$decoded" == "$payload" && "$decoded" == *"code=$code&"* ]]; then
-      echo "$decoded" >"$work/decoded.txt"; return 0
-    fi
-    sleep 1
-  done
+qr_matches_now() {   # the screen's symbol is the connector's payload and carries the six digits shown
+  snapshot_controls
+  decoded=$(decode_qr_view); payload=$(pairing_field payload); code=$(shown_code)
+  [[ -n "$decoded" && "$decoded" == "$payload" && "$decoded" == *"code=$code&"* ]] && echo "$decoded" >"$work/decoded.txt"
+}
+qr_matches() {
+  wait_until 6 qr_matches_now && return 0
   note "decoded '$decoded', connector '$payload', shown '$code'"
   return 1
 }
@@ -181,8 +138,7 @@ check "the window shows ✓  手机已配对…" wait_for 20 paired_shown
 check "the new-code button offers to unpair" test "$(field $NEWQR 8)" == "解除配对并生成新码"
 probe click $NEWQR_ID
 dialog_shown() { probe dialog && cp "$work/probe.out" "$work/dialog.txt"; }
-wait_dialog() { local i; for i in $(seq 1 40); do dialog_shown && return 0; sleep 0.25; done; return 1; }
-check "the new-code command asks for confirmation while paired" wait_dialog
+check "the new-code command asks for confirmation while paired" wait_until 10 dialog_shown
 check "the confirmation names the unpairing" grep -q $'解除手机配对？\t已配对的手机会断开。你可以用新二维码重新连接。' "$work/dialog.txt"
 probe dialog ok
 check "after confirming, a new QR code is shown" wait_for 20 online_with_code
@@ -225,8 +181,7 @@ printf '#!/bin/sh\necho "$1" >> "%s"\n' "$work/opened.txt" >"$stub"
 chmod +x "$stub"
 wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ /d "$stub" /f >/dev/null 2>&1
 probe syscommand $OPEN_IN_BROWSER
-opened() { local i; for i in $(seq 1 60); do [[ -s "$work/opened.txt" ]] && return 0; sleep 0.25; done; return 1; }
-check "the system-menu item opens a link" opened
+check "the system-menu item opens a link" wait_until 15 test -s "$work/opened.txt"
 check "the link is the connector's page" test "$(head -n 1 "$work/opened.txt" 2>/dev/null)" == "http://127.0.0.1:$port/connect.html"
 check "the page answers" test "$(http GET /connect.html | head -n 1)" == 200
 
@@ -235,5 +190,6 @@ check "the page answers" test "$(http GET /connect.html | head -n 1)" == 200
 check "launcher.exe --stop returns 0" test $? -eq 0
 check "no launcher.exe or node.exe process is left" no_processes_left
 
-echo "e2e: $passed passed, $failed failed"
-((failed == 0))
+cleanup
+trap - EXIT
+checks_end e2e

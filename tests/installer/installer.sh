@@ -80,7 +80,6 @@ start_window() {
   window_pid=$!
 }
 window_shown() { wine "$bin/e2e_probe.exe" list >/dev/null 2>&1 </dev/null; }
-pid_of() { wine_env_processes | grep -i -F -- "$1" | head -n 1 | cut -d' ' -f1; }
 supervisor_pid() { pid_of "$dir_win\\launcher.exe --background"; }
 connector_pid() { pid_of "$dir_win\\runtime\\node.exe"; }
 connector_runs() { [[ -n "$(supervisor_pid)" && -n "$(connector_pid)" ]] && connector_answers "$port"; }

@@ -1,4 +1,4 @@
-# Sourced by the test scripts that bash runs on Linux around Wine (tests/installer/installer.sh): checks
+# Sourced by the test scripts that bash runs on Linux around Wine (tests/e2e, tests/installer): checks
 # printed one a line, waiting for a condition, the caller's Wine environment (or one of the script's own)
 # and the process checks built on scripts/wine-env.sh's scan of this prefix's processes.
 #   source checks.sh <repository> <build root>
@@ -50,6 +50,7 @@ wait_until() {   # wait_until <seconds> <predicate...>: tests the predicate agai
 alive() { local stat; stat=$(cat "/proc/$1/stat" 2>/dev/null) && [[ "${stat##*) }" != Z* ]]; }
 ended() { ! alive "$1"; }
 
+pid_of() { wine_env_processes | grep -i -F -- "$1" | head -n 1 | cut -d' ' -f1; }   # pid_of <text of the command line>
 no_processes_running() { [[ -z "$(wine_env_processes)" ]]; }
 no_processes_left() {   # no launcher.exe or node.exe of this prefix within 10 s; lists what is left
   wait_until 10 no_processes_running && return 0
