@@ -222,6 +222,7 @@ static int watchingScreen;
 static int textWrites;
 static int paints;
 static HHOOK sentHook;
+static std::function<void(const CWPSTRUCT&)> sentWatcher;
 
 static bool OfWindow(HWND hwnd)
 {
@@ -239,6 +240,8 @@ static LRESULT CALLBACK WatchSent(int code, WPARAM wParam, LPARAM lParam)
              (reinterpret_cast<const WINDOWPOS*>(sent->lParam)->flags & SWP_HIDEWINDOW)))
             H.closingAt = GetTickCount64();
     }
+    if (code == HC_ACTION && sentWatcher)
+        sentWatcher(*sent);
     if (code == HC_ACTION && watchingScreen && OfWindow(sent->hwnd)) {
         if (sent->message == WM_SETTEXT)
             ++textWrites;
@@ -252,6 +255,12 @@ static void HookSentMessages()
 {
     if (!sentHook)
         sentHook = SetWindowsHookExW(WH_CALLWNDPROC, WatchSent, nullptr, GetCurrentThreadId());
+}
+
+void WatchSentMessages(const std::function<void(const CWPSTRUCT&)>& watcher)
+{
+    HookSentMessages();
+    sentWatcher = watcher;
 }
 
 void WatchScreen()

@@ -118,5 +118,8 @@ std::wstring Wide(const char* utf8);
 
 // Counts, from now on, texts written to the window or its children (WM_SETTEXT) and paints (WM_PAINT).
 void WatchScreen();
+// Calls watcher (on the window's thread) for every message sent to any window of this thread, from now
+// on; null stops it.
+void WatchSentMessages(const std::function<void(const CWPSTRUCT&)>& watcher);
 int ScreenTextWrites();
 int ScreenPaints();
