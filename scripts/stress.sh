@@ -73,7 +73,7 @@ for spec in "${specs[@]}"; do
   for run in $(seq "$runs"); do
     log="$logs/$name.$run.log"
     # GTEST_FILTER reaches the program through Wine's environment; unset, the program runs whole.
-    if (cd "$root/win" && GTEST_FILTER=${filter:-*} ctest -R "^${test}\$" --output-on-failure \
+    if (cd "$root/win" && GTEST_FILTER=${filter:-*} wine_env_norandom ctest -R "^${test}\$" --output-on-failure \
           >"$log" 2>&1) && grep -q '100% tests passed' "$log"; then
       result=ok
     else

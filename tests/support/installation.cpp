@@ -84,6 +84,8 @@ int CountConnectorStarts(const Installation& installation)
 int RunStop(const Installation& installation)
 {
     StartedProcess stop = StartWithTail(installation.launcher, L"--stop");
+    if (!stop.process)
+        return -2;
     DWORD code = 0;
     bool ended = WaitForExit(stop.process, 20000, &code);
     KillAndClose(&stop);
