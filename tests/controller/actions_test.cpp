@@ -536,6 +536,7 @@ WINDOW_TEST(StopEventWhileActionOutstandingClosesAtNextTick)
     size_t n = SeenCount();
     Click(Controls.stopButton);
     ASSERT_TRUE(WaitSeen(n + 1, 2000));
+    WatchClosing();
     uint64_t setAt = GetTickCount64();
     SetEvent(H.stopEvent);
     ASSERT_TRUE(PumpUntil([] { return !IsWindow(H.window) && H.quitSeen; }, 5000));

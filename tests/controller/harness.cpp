@@ -178,7 +178,6 @@ void OpenWindow(int show, uint16_t port)
     ASSERT_EQ(0, OpenMainWindow(GetModuleHandleW(nullptr), H.stopEvent, port, show, CountBackground));
     H.window = WindowRole.mainWindow;
     ASSERT_TRUE(IsWindow(H.window));
-    HookSentMessages();
     StartController();
 }
 
@@ -222,7 +221,6 @@ static int watchingScreen;
 static int textWrites;
 static int paints;
 static HHOOK sentHook;
-static std::function<void(const CWPSTRUCT&)> sentWatcher;
 
 static bool OfWindow(HWND hwnd)
 {
@@ -240,8 +238,6 @@ static LRESULT CALLBACK WatchSent(int code, WPARAM wParam, LPARAM lParam)
              (reinterpret_cast<const WINDOWPOS*>(sent->lParam)->flags & SWP_HIDEWINDOW)))
             H.closingAt = GetTickCount64();
     }
-    if (code == HC_ACTION && sentWatcher)
-        sentWatcher(*sent);
     if (code == HC_ACTION && watchingScreen && OfWindow(sent->hwnd)) {
         if (sent->message == WM_SETTEXT)
             ++textWrites;
@@ -257,10 +253,9 @@ static void HookSentMessages()
         sentHook = SetWindowsHookExW(WH_CALLWNDPROC, WatchSent, nullptr, GetCurrentThreadId());
 }
 
-void WatchSentMessages(const std::function<void(const CWPSTRUCT&)>& watcher)
+void WatchClosing()
 {
     HookSentMessages();
-    sentWatcher = watcher;
 }
 
 void WatchScreen()

@@ -116,10 +116,11 @@ bool WaitApplied(const wchar_t* pill, DWORD timeoutMs = 5000);
 
 std::wstring Wide(const char* utf8);
 
+// These two watch the messages sent to the window through a thread hook, which under Wine costs every
+// sent message of the thread server calls; tests that time the window leave them off.
 // Counts, from now on, texts written to the window or its children (WM_SETTEXT) and paints (WM_PAINT).
 void WatchScreen();
-// Calls watcher (on the window's thread) for every message sent to any window of this thread, from now
-// on; null stops it.
-void WatchSentMessages(const std::function<void(const CWPSTRUCT&)>& watcher);
+// Sets H.closingAt, from now on, when the main window begins to be hidden or destroyed.
+void WatchClosing();
 int ScreenTextWrites();
 int ScreenPaints();
