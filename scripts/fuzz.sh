@@ -42,7 +42,7 @@ status=$?
 grep -E '^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)' "$work/fuzz.log"
 if ((status != 0)); then
   tail -n 60 "$work/fuzz.log"
-  echo "the fuzzer failed (exit $status); crash inputs: $(ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* 2>/dev/null)"
+  echo "the fuzzer failed (exit $status); inputs: $(ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* 2>/dev/null)"
   exit 1
 fi
 

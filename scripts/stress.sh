@@ -89,8 +89,8 @@ for spec in "${specs[@]}"; do
   if [[ -n "$first" ]]; then
     any_failed=1
     echo "--- first failure ($first) ---"
-    tr -d '\r' <"$first" | grep -v '^ *\(Start\|Test command\|Working Directory\|Environment variables\|Test timeout\)' \
-      | tail -n 150
+    tr -d '\r' <"$first" \
+      | grep -v '^ *\(Start\|Test command\|Working Directory\|Environment variables\|Test timeout\)' | tail -n 150
     echo "---"
   fi
 done
