@@ -3,6 +3,7 @@
 #include "harness.h"
 #include <string.h>
 #include <stdio.h>
+#include <algorithm>
 #include "api/request_worker.h"
 #include "ui/clock.h"
 #include "ui/controller.h"
@@ -403,4 +404,77 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new HarnessCleanup);
     return RUN_ALL_TESTS();
+}
+
+// ---- answer times ----------------------------------------------------------------------------------
+
+static void Probe(HWND window, AnswerTimes* times)
+{
+    LARGE_INTEGER frequency, before, after;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&before);
+    DWORD_PTR result;
+    if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result))
+        ++times->unanswered;
+    QueryPerformanceCounter(&after);
+    times->ms.push_back(double(after.QuadPart - before.QuadPart) * 1000.0 / double(frequency.QuadPart));
+}
+
+void StartAnswerProbe(AnswerProbe* probe)
+{
+    probe->baselineServer = StartLoopbackServer(0);
+    ASSERT_NE(probe->baselineServer, nullptr);
+    LoopbackAnswer answer;
+    answer.body = Render(Doc{});
+    SetLoopbackDefaultAnswer(probe->baselineServer, answer);
+    std::wstring port = std::to_wstring(LoopbackPort(probe->baselineServer));
+    probe->baseline = StartWithTail(TestProgramDirectory() + L"\\baseline.exe", L"",
+                                    {{L"TOVIX_MOBILE_CONNECTOR_PORT", port.c_str()}});
+    probe->baselineWindow = FindTopWindow(L"TovixBaselineWindow", probe->baseline.pid, 15000);
+    ASSERT_NE(probe->baselineWindow, nullptr);
+    probe->running = 1;
+    probe->thread = std::thread([probe] {
+        while (probe->running) {
+            Probe(H.window, &probe->window);
+            Sleep(12);
+            Probe(probe->baselineWindow, &probe->baselineTimes);
+            Sleep(12);
+        }
+    });
+}
+
+static void PrintAnswerTimes(const char* who, const AnswerTimes& t)
+{
+    printf("%s: %zu probes, answered in median %.2f ms, p99 %.2f ms, max %.2f ms\n", who, t.ms.size(),
+           Percentile(t.ms, 0.5), Percentile(t.ms, 0.99), Percentile(t.ms, 1.0));
+}
+
+void StopAnswerProbe(AnswerProbe* probe)
+{
+    probe->running = 0;
+    if (probe->thread.joinable())
+        probe->thread.join();
+    KillAndClose(&probe->baseline);
+    if (probe->baselineServer)
+        StopLoopbackServer(probe->baselineServer);
+    probe->baselineServer = nullptr;
+    PrintAnswerTimes("window", probe->window);
+    PrintAnswerTimes("baseline window", probe->baselineTimes);
+}
+
+double Percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, size_t(fraction * double(values.size())))];
+}
+
+void ExpectAnswersLikeTheBaseline(const AnswerProbe& probe)
+{
+    const double RedrawAllowanceMs = 10;
+    EXPECT_EQ(0, probe.window.unanswered) << "the window left a SendMessageTimeout of 5 s unanswered";
+    EXPECT_GT(probe.window.ms.size(), 20u);
+    double limit = 1.5 * Percentile(probe.baselineTimes.ms, 0.99) + RedrawAllowanceMs;
+    EXPECT_LE(Percentile(probe.window.ms, 0.99), limit) << "the window answers much more slowly than the baseline";
 }
