@@ -3,7 +3,7 @@
 # the test command; run the test command once first, it installs and builds everything). Each program runs
 # through ctest, so with the same command, working directory and environment as in the test command; a
 # GoogleTest filter narrows a program to some of its cases. Prints per test "N runs, F failures" and the
-# output of its first failure; every run's log stays in <build>/stress/.
+# output of its first failure; every run's whole output stays in <build>/stress/.
 #   stress.sh [-n N] [--hog] TEST[:FILTER] ...
 #     TEST            a ctest entry of the Windows build (soak_test, controller_test ...), or "all"
 #     :FILTER         GoogleTest filter for that program (Soak.StopWhileAWindowStarts, Soak.*-Soak.Real*)
@@ -66,20 +66,24 @@ for spec in "${specs[@]}"; do
   test=${spec%%:*}
   filter=""
   [[ "$spec" == *:* ]] && filter=${spec#*:}
-  name=$(echo "$spec" | tr -c 'A-Za-z0-9_.-' '_')
+  name=$(printf '%s' "$spec" | tr -c 'A-Za-z0-9_.-' '_')
   failures=0
   first=""
   started=$SECONDS
   for run in $(seq "$runs"); do
     log="$logs/$name.$run.log"
     # GTEST_FILTER reaches the program through Wine's environment; unset, the program runs whole.
-    if (cd "$root/win" && GTEST_FILTER=${filter:-*} wine_env_norandom ctest -R "^${test}\$" --output-on-failure \
-          >"$log" 2>&1) && grep -q '100% tests passed' "$log"; then
+    if (cd "$root/win" && GTEST_FILTER=${filter:-*} wine_env_norandom ctest -R "^${test}\$" -V >"$log" 2>&1) \
+         && grep -q '100% tests passed' "$log"; then
       result=ok
     else
       result=FAILED
       failures=$((failures + 1))
       [[ -n "$first" ]] || first=$log
+    fi
+    if grep -q 'Running 0 tests' "$log"; then
+      echo "$spec: the filter matches no test" >&2
+      exit 2
     fi
     echo "$spec run $run/$runs: $result ($((SECONDS - started)) s)"
   done
@@ -89,8 +93,9 @@ for spec in "${specs[@]}"; do
   if [[ -n "$first" ]]; then
     any_failed=1
     echo "--- first failure ($first) ---"
-    tr -d '\r' <"$first" \
-      | grep -v '^ *\(Start\|Test command\|Working Directory\|Environment variables\|Test timeout\)' | tail -n 150
+    # ctest -V keeps every run's whole output, its lines prefixed with the test's number.
+    tr -d '\r' <"$first" | sed -n 's/^[0-9][0-9]*: //p' | grep -v '^\(Test command\|Working Directory\|Test timeout\)' \
+      | tail -n 150
     echo "---"
   fi
 done
