@@ -475,6 +475,12 @@ void ExpectAnswersLikeTheBaseline(const AnswerProbe& probe)
     const double RedrawAllowanceMs = 10;
     EXPECT_EQ(0, probe.window.unanswered) << "the window left a SendMessageTimeout of 5 s unanswered";
     EXPECT_GT(probe.window.ms.size(), 20u);
-    double limit = 1.5 * Percentile(probe.baselineTimes.ms, 0.99) + RedrawAllowanceMs;
-    EXPECT_LE(Percentile(probe.window.ms, 0.99), limit) << "the window answers much more slowly than the baseline";
+    // The p99 (the answer with 1 % of the answers above it), but at least the tenth slowest.
+    auto slow = [](std::vector<double> ms) {
+        std::sort(ms.begin(), ms.end());
+        size_t above = std::max<size_t>(9, ms.size() / 100 - 1);
+        return ms.size() > above ? ms[ms.size() - 1 - above] : 0.0;
+    };
+    double limit = 1.5 * slow(probe.baselineTimes.ms) + RedrawAllowanceMs;
+    EXPECT_LE(slow(probe.window.ms), limit) << "the window answers much more slowly than the baseline";
 }
