@@ -145,6 +145,7 @@ struct AnswerProbe {
     StartedProcess baseline = {nullptr, 0};
     HWND baselineWindow = nullptr;
     std::atomic<int> running{0};
+    std::atomic<int> finished{0};
     std::thread thread;
     AnswerTimes window, baselineTimes;
 };
