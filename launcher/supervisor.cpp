@@ -174,6 +174,21 @@ int RunSupervisor(HANDLE stopEvent, uint16_t port)
     return code;
 }
 
+// Gives the new supervisor a handle of StopEvent before the window can end. The window may otherwise meet a
+// stop, end and close its handle before the supervisor has opened the event by name; the stop command has
+// closed its own by then, so the event would vanish with the stop unseen, and the supervisor would create
+// a fresh one and run a connector that nothing stops. With the lent handle the event lives as long as the
+// supervisor, which then sees the stop. The handle is never used and goes when the supervisor ends.
+static void LendStopEvent(HANDLE supervisor)
+{
+    HANDLE stopEvent = OpenEventW(SYNCHRONIZE, FALSE, StopEventName);
+    if (!stopEvent)
+        return;
+    HANDLE lent = nullptr;
+    DuplicateHandle(GetCurrentProcess(), stopEvent, supervisor, &lent, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    CloseHandle(stopEvent);
+}
+
 int EnsureBackgroundRunningFor(const wchar_t* executablePath)
 {
     HANDLE existing = OpenMutexW(SYNCHRONIZE, FALSE, BackgroundMutexName);
@@ -196,6 +211,7 @@ int EnsureBackgroundRunningFor(const wchar_t* executablePath)
     if (!CreateProcessW(executablePath, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
                         &startup, &child))
         return 0;
+    LendStopEvent(child.hProcess);
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     return 1;

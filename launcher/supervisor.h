@@ -8,8 +8,9 @@
 // The whole background role after StopEvent exists; uses stopEvent but never closes it. Exit code.
 int RunSupervisor(HANDLE stopEvent, uint16_t port);
 
-// Starts "<this executable> --background" unless a supervisor holds BackgroundMutex; never waits.
-// 1 when a supervisor exists or was started, 0 when none could be started.
+// Starts "<this executable> --background" unless a supervisor holds BackgroundMutex; never waits. The new
+// process gets a handle of StopEvent, so that a stop that ends the window before the supervisor is up is
+// still seen by it. 1 when a supervisor exists or was started, 0 when none could be started.
 int EnsureBackgroundRunning();
 
 // EnsureBackgroundRunning for a given executable path instead of this process's own module (null means

@@ -68,9 +68,7 @@ step "Windows tests under Wine"
 export WINE_ENV_PREFIX="$root/wineprefix"
 source scripts/wine-env.sh
 wine_env_start || exit 1
-# Processes and windows under Wine and Xvfb have timing jitter that real Windows lacks; a test program
-# that fails is run once more, and only one that fails twice fails the run (both runs are printed).
-(cd "$root/win" && ctest --output-on-failure --repeat until-pass:2 "$@") || failed+=(windows)
+(cd "$root/win" && wine_env_norandom ctest --output-on-failure "$@") || failed+=(windows)
 wine_env_stop
 
 echo

@@ -11,6 +11,14 @@ export WINEARCH=win64
 
 wine_env_xvfb_pid=""
 
+# Runs a command, and everything it starts, without address space randomisation. Debian's Wine has no
+# preloader to reserve the address of its shared user data (0x7ffe0000), and the kernel's randomised heap
+# start sometimes lands there: the new process dies at start-up ("failed to map the shared user data:
+# c0000018") and CreateProcess fails with ERROR_INTERNAL_ERROR, about once in a few thousand starts.
+wine_env_norandom() {
+  setarch "$(uname -m)" -R "$@"
+}
+
 wine_env_start() {
   if [[ -n "${WINE_ENV_DISPLAY:-}" ]]; then
     export DISPLAY="$WINE_ENV_DISPLAY"
@@ -48,7 +56,7 @@ wine_env_start() {
   wineserver -p >/dev/null 2>&1 </dev/null
   # Wine's background services start with the first program of a session and inherit its standard
   # streams; start them here with harmless ones, or they hold ctest's output pipe open for good.
-  wine cmd /c exit >/dev/null 2>&1 </dev/null
+  wine_env_norandom wine cmd /c exit >/dev/null 2>&1 </dev/null
 }
 
 # "pid cmdline" of every launcher.exe and node.exe process of this prefix, read from /proc so that the

@@ -3,6 +3,7 @@
 #include "harness.h"
 #include <string.h>
 #include <stdio.h>
+#include <algorithm>
 #include "api/request_worker.h"
 #include "ui/clock.h"
 #include "ui/controller.h"
@@ -178,7 +179,6 @@ void OpenWindow(int show, uint16_t port)
     ASSERT_EQ(0, OpenMainWindow(GetModuleHandleW(nullptr), H.stopEvent, port, show, CountBackground));
     H.window = WindowRole.mainWindow;
     ASSERT_TRUE(IsWindow(H.window));
-    HookSentMessages();
     StartController();
 }
 
@@ -252,6 +252,11 @@ static void HookSentMessages()
 {
     if (!sentHook)
         sentHook = SetWindowsHookExW(WH_CALLWNDPROC, WatchSent, nullptr, GetCurrentThreadId());
+}
+
+void WatchClosing()
+{
+    HookSentMessages();
 }
 
 void WatchScreen()
@@ -330,10 +335,15 @@ void RunSimulated(uint64_t ms, const std::function<void()>& eachStep)
 {
     // 100 ms of clock per 20 ms of real pumping: a simulated minute takes about ten real seconds.
     // Each step also ticks the controller, as a timer tick would, so that a deadline is noticed within one
-    // step of clock rather than within the 200 ms of real time between the timer's own ticks.
+    // step of clock rather than within the 200 ms of real time between the timer's own ticks. The clock
+    // stands still while a request is outstanding: how long a request takes in real time depends on the
+    // machine's load and must not show in the window's schedule.
     const uint64_t step = 100;
-    for (uint64_t done = 0; done < ms; done += step) {
-        Advance(step);
+    for (uint64_t done = 0; done < ms;) {
+        if (!Controller.requestInFlight || !IsWindow(H.window)) {
+            Advance(step);
+            done += step;
+        }
         if (IsWindow(H.window))
             PostMessageW(H.window, WM_TIMER, RefreshTimerId, 0);
         Pump(20);
@@ -399,4 +409,87 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new HarnessCleanup);
     return RUN_ALL_TESTS();
+}
+
+// ---- answer times ----------------------------------------------------------------------------------
+
+static void Probe(HWND window, AnswerTimes* times)
+{
+    LARGE_INTEGER frequency, before, after;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&before);
+    DWORD_PTR result;
+    if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result))
+        ++times->unanswered;
+    QueryPerformanceCounter(&after);
+    times->ms.push_back(double(after.QuadPart - before.QuadPart) * 1000.0 / double(frequency.QuadPart));
+}
+
+void StartAnswerProbe(AnswerProbe* probe)
+{
+    probe->baselineServer = StartLoopbackServer(0);
+    ASSERT_NE(probe->baselineServer, nullptr);
+    LoopbackAnswer answer;
+    answer.body = Render(Doc{});
+    SetLoopbackDefaultAnswer(probe->baselineServer, answer);
+    std::wstring port = std::to_wstring(LoopbackPort(probe->baselineServer));
+    probe->baseline = StartWithTail(TestProgramDirectory() + L"\\baseline.exe", L"",
+                                    {{L"TOVIX_MOBILE_CONNECTOR_PORT", port.c_str()}});
+    probe->baselineWindow = FindTopWindow(L"TovixBaselineWindow", probe->baseline.pid, 15000);
+    ASSERT_NE(probe->baselineWindow, nullptr);
+    probe->running = 1;
+    probe->thread = std::thread([probe] {
+        while (probe->running) {
+            Probe(H.window, &probe->window);
+            Sleep(12);
+            Probe(probe->baselineWindow, &probe->baselineTimes);
+            Sleep(12);
+        }
+        probe->finished = 1;
+    });
+}
+
+static void PrintAnswerTimes(const char* who, const AnswerTimes& t)
+{
+    printf("%s: %zu probes, answered in median %.2f ms, p99 %.2f ms, max %.2f ms\n", who, t.ms.size(),
+           Percentile(t.ms, 0.5), Percentile(t.ms, 0.99), Percentile(t.ms, 1.0));
+}
+
+void StopAnswerProbe(AnswerProbe* probe)
+{
+    // The window's thread pumps until the prober has ended: a probe of the window sent meanwhile would
+    // otherwise wait out its 5 s.
+    probe->running = 0;
+    PumpUntil([probe] { return probe->finished.load() != 0; }, 15000);
+    if (probe->thread.joinable())
+        probe->thread.join();
+    KillAndClose(&probe->baseline);
+    if (probe->baselineServer)
+        StopLoopbackServer(probe->baselineServer);
+    probe->baselineServer = nullptr;
+    PrintAnswerTimes("window", probe->window);
+    PrintAnswerTimes("baseline window", probe->baselineTimes);
+}
+
+double Percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, size_t(fraction * double(values.size())))];
+}
+
+void ExpectAnswersLikeTheBaseline(const AnswerProbe& probe)
+{
+    const double RedrawAllowanceMs = 10;
+    EXPECT_EQ(0, probe.window.unanswered) << "the window left a SendMessageTimeout of 5 s unanswered";
+    EXPECT_GT(probe.window.ms.size(), 20u);
+    // The p99 (the answer with 1 % of the answers above it), but at least the tenth slowest.
+    auto slow = [](std::vector<double> ms) {
+        std::sort(ms.begin(), ms.end());
+        size_t above = std::max<size_t>(9, ms.size() / 100 - 1);
+        return ms.size() > above ? ms[ms.size() - 1 - above] : 0.0;
+    };
+    double limit = 1.5 * slow(probe.baselineTimes.ms) + RedrawAllowanceMs;
+    EXPECT_LE(slow(probe.window.ms), limit) << "the window answers much more slowly than the baseline";
 }

@@ -101,13 +101,12 @@ WINDOW_TEST(NeverAnsweringConnector)
     reset.resetOnClose = 1;
     SetStatusAnswer(reset, 0);
     OpenWindow();
-    // Inside the grace period failed polls are retried at the next timer tick, silently.
-    Pump(1000);
+    // Inside the grace period failed polls are retried at the next timer tick (not at once), silently.
+    uint64_t opened = GetTickCount64();
+    ASSERT_TRUE(WaitSeen(3, 5000));
+    EXPECT_LE(SeenCount(), (GetTickCount64() - opened) / 150 + 2);
     EXPECT_EQ(STARTING_PILL, Text(Controls.statusPill));
     EXPECT_EQ(STARTING_PLACEHOLDER, Text(Controls.qrPlaceholder));
-    size_t early = SeenCount();
-    EXPECT_GE(early, 3u);
-    EXPECT_LE(early, 9u);
 
     Advance(9500);
     ASSERT_TRUE(WaitApplied(UNREACHABLE_PILL, 3000));
@@ -138,9 +137,8 @@ WINDOW_TEST(AcceptedDocumentEndsGraceAndRejectedDocumentIsAFailedPoll)
     StartConnector(good);
     SetDocumentText(crlf);
     OpenWindow();
-    Pump(800);
+    ASSERT_TRUE(WaitSeen(3, 5000));
     EXPECT_EQ(STARTING_PILL, Text(Controls.statusPill));
-    EXPECT_GE(SeenCount(), 3u);
     SetDocument(good);
     ASSERT_TRUE(WaitApplied(IDLE_PILL));
 

@@ -1,12 +1,14 @@
 // The stop role against real processes: nothing running, a window alone, a supervisor with a running
-// connector double, a window killed while owning its mutex, and a mutex holder that never ends. The
-// holder is a thread of this test program; the in-process runs of RunStopCommand count this process's
-// handles to show that none is left behind.
+// connector double, a window killed while owning its mutex, a mutex holder that ends without releasing
+// while the stop waits for it, and one that never ends. The holder is a thread of this test program; the
+// in-process runs of RunStopCommand count this process's handles to show that none is left behind.
 #include <gtest/gtest.h>
+#include <winternl.h>
 #include "installation.h"
 #include "named_objects.h"
 #include "process_util.h"
 #include "stop_command.h"
+#include "supervisor.h"
 
 static const wchar_t MainWindowClass[] = L"TovixMobileConnectorWindow";
 
@@ -28,12 +30,14 @@ static bool NoNamedObjectExists()
 }
 
 // A thread that creates a mutex owned, plus StopEvent as every real role does, and holds both until
-// released: a process that "does not end".
+// released: a process that "does not end". With abandon set it then ends without releasing the mutex,
+// as a process that dies does.
 struct MutexHolder {
     const wchar_t* name;
     HANDLE ready;
     HANDLE release;
     HANDLE thread;
+    int abandon;
 };
 
 static DWORD WINAPI HoldMutex(void* context)
@@ -43,15 +47,17 @@ static DWORD WINAPI HoldMutex(void* context)
     HANDLE mutex = CreateMutexW(nullptr, TRUE, holder->name);
     SetEvent(holder->ready);
     WaitForSingleObject(holder->release, INFINITE);
-    ReleaseMutex(mutex);
+    if (!holder->abandon)
+        ReleaseMutex(mutex);
     CloseHandle(mutex);
     CloseHandle(stopEvent);
     return 0;
 }
 
-static void StartHolder(MutexHolder* holder, const wchar_t* name)
+static void StartHolder(MutexHolder* holder, const wchar_t* name, int abandon = 0)
 {
     holder->name = name;
+    holder->abandon = abandon;
     holder->ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     holder->release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     holder->thread = CreateThread(nullptr, 0, HoldMutex, holder, 0, nullptr);
@@ -160,6 +166,54 @@ TEST_F(StopRole, AbandonedWindowMutexCountsAsEnded)
     EXPECT_EQ(code, 0u);
     CloseStarted(&stop);
     EXPECT_TRUE(WaitUntil([&] { return ProcessesUnder(installation.directory).empty(); }, 5000));
+}
+
+// A window starts its supervisor and is stopped at once: the window and the stop have both ended (and
+// closed their handles of StopEvent) before the new supervisor comes up. The supervisor must still see the
+// stop and end, instead of creating a fresh StopEvent and running a connector that nothing stops. This
+// program plays the window (it holds StopEvent as the window role does and starts the supervisor the way
+// the window does); the stop is the real stop command, run here.
+TEST_F(StopRole, SupervisorStartedJustBeforeAStopSeesIt)
+{
+    ASSERT_TRUE(CreateInstallation(&installation));
+    HANDLE stopEvent = CreateEventW(nullptr, TRUE, FALSE, StopEventName);
+    ASSERT_EQ(EnsureBackgroundRunningFor(installation.launcher.c_str()), 1);
+    EXPECT_EQ(RunStopCommand(), 0);
+    CloseHandle(stopEvent);
+    EXPECT_TRUE(WaitUntil([&] { return ProcessesUnder(installation.directory).empty(); }, 10000))
+        << "the supervisor runs on after the stop";
+}
+
+// How many handles, in all processes, refer to the object of this handle (the handle itself included).
+static ULONG HandlesToObject(HANDLE handle)
+{
+    PUBLIC_OBJECT_BASIC_INFORMATION info = {};
+    if (NtQueryObject(handle, ObjectBasicInformation, &info, sizeof info, nullptr) != 0)
+        return 0;
+    return info.HandleCount;
+}
+
+// The holder ignores the stop and ends without releasing while the stop waits for its mutex: the mutex is
+// abandoned (not gone, the stop's own handle keeps it), and an abandoned mutex counts as a role that ended.
+TEST_F(StopRole, HolderEndingWithoutReleaseWhileTheStopWaitsCountsAsEnded)
+{
+    ASSERT_TRUE(CreateInstallation(&installation));
+    MutexHolder holder;
+    StartHolder(&holder, WindowMutexName, 1);
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, WindowMutexName);
+    ASSERT_NE(mutex, nullptr);
+    ASSERT_EQ(HandlesToObject(mutex), 2u) << "the holder's handle and ours";
+
+    StartedProcess stop = StartWithTail(installation.launcher, L"--stop");
+    ASSERT_TRUE(WaitUntil([&] { return HandlesToObject(mutex) == 3; }, 10000)) << "the stop never opened the mutex";
+    CloseHandle(mutex);
+    ULONGLONG ended = GetTickCount64();
+    EndHolder(&holder);
+    DWORD code = 99;
+    EXPECT_TRUE(WaitForExit(stop.process, 10000, &code));
+    EXPECT_LT(GetTickCount64() - ended, 5000u) << "the stop waited on after the holder had ended";
+    EXPECT_EQ(code, 0u);
+    CloseStarted(&stop);
 }
 
 TEST_F(StopRole, HolderThatNeverEndsFailsAfterFifteenSeconds)

@@ -9,6 +9,26 @@ static bool Copy(const std::wstring& from, const std::wstring& to)
     return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
 }
 
+static void RemoveTree(const std::wstring& directory)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((directory + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring path = directory + L"\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryW(directory.c_str());
+}
+
 bool CreateInstallation(Installation* installation, bool withRuntime)
 {
     wchar_t temp[MAX_PATH + 1];
@@ -23,6 +43,9 @@ bool CreateInstallation(Installation* installation, bool withRuntime)
     installation->runtime = installation->directory + L"\\runtime\\node.exe";
     installation->log = installation->directory + L"\\connector.log";
 
+    // Process ids repeat from one Wine session to the next: a run that was killed may have left a
+    // directory of this name behind.
+    RemoveTree(installation->directory);
     std::wstring programs = TestProgramDirectory();
     if (!CreateDirectoryW(installation->directory.c_str(), nullptr) ||
         !CreateDirectoryW((installation->directory + L"\\runtime").c_str(), nullptr) ||
@@ -84,30 +107,12 @@ int CountConnectorStarts(const Installation& installation)
 int RunStop(const Installation& installation)
 {
     StartedProcess stop = StartWithTail(installation.launcher, L"--stop");
+    if (!stop.process)
+        return -2;
     DWORD code = 0;
     bool ended = WaitForExit(stop.process, 20000, &code);
     KillAndClose(&stop);
     return ended ? (int)code : -1;
-}
-
-static void RemoveTree(const std::wstring& directory)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((directory + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring path = directory + L"\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-                DeleteFileW(path.c_str());
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    RemoveDirectoryW(directory.c_str());
 }
 
 void RemoveInstallation(Installation* installation)

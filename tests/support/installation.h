@@ -27,7 +27,8 @@ std::string WaitForReport(const Installation& installation, DWORD timeoutMs);
 // How many connectors (doubles) were started in this installation so far.
 int CountConnectorStarts(const Installation& installation);
 
-// Runs "launcher.exe --stop" and waits for it (20 s at most); returns its exit code, or -1 on timeout.
+// Runs "launcher.exe --stop" and waits for it (20 s at most); returns its exit code, -1 when it did not
+// end within 20 s, -2 when it could not be started.
 int RunStop(const Installation& installation);
 // Stops what runs from the installation: the stop command, then a kill of every process still
 // running from the directory, then removes the directory.
