@@ -114,6 +114,7 @@ int LauncherMain(HINSTANCE instance, const wchar_t* tail, int show)
     if (role == StopRole)
         return RunStopCommand();
 
+    // Before either role's mutex: a stop that finds the mutex then finds the event too.
     HANDLE stopEvent = CreateEventW(nullptr, TRUE, FALSE, StopEventName);
     if (!stopEvent)
         return 1;

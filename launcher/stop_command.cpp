@@ -18,15 +18,19 @@ static void OpenRoleMutex(const wchar_t* name, HANDLE* waitList, DWORD* count, i
 
 int RunStopCommand()
 {
-    HANDLE stopEvent = OpenEventW(EVENT_MODIFY_STATE, FALSE, StopEventName);
-    if (stopEvent)
-        SetEvent(stopEvent);
-
     int failed = 0;
     HANDLE waitList[MaxStopWaitHandles];
     DWORD count = 0;
     OpenRoleMutex(WindowMutexName, waitList, &count, &failed);
     OpenRoleMutex(BackgroundMutexName, waitList, &count, &failed);
+
+    // Only now the event: every role creates it before its mutex and holds it while it lives, so whoever
+    // holds a mutex found above is reached through it. Looked up first, a window starting at that moment
+    // could create the event just after the look and its mutex just before, and the stop would then wait
+    // its full 15 s for a window that was never told to end.
+    HANDLE stopEvent = OpenEventW(EVENT_MODIFY_STATE, FALSE, StopEventName);
+    if (stopEvent)
+        SetEvent(stopEvent);
 
     if (count > 0) {
         // Wait-all: the mutexes are acquired together, never one while still waiting for the other.

@@ -1,8 +1,10 @@
 // The stop role against real processes: nothing running, a window alone, a supervisor with a running
 // connector double, a window killed while owning its mutex, a mutex holder that ends without releasing
-// while the stop waits for it, and one that never ends. The holder is a thread of this test program; the
+// while the stop waits for it, one that never ends, and a window that comes up while the stop looks for
+// the roles. The holder is a thread of this test program; the
 // in-process runs of RunStopCommand count this process's handles to show that none is left behind.
 #include <gtest/gtest.h>
+#include <string.h>
 #include <winternl.h>
 #include "installation.h"
 #include "named_objects.h"
@@ -29,15 +31,17 @@ static bool NoNamedObjectExists()
            ObjectMissing(OpenMutexW(SYNCHRONIZE, FALSE, BackgroundMutexName));
 }
 
-// A thread that creates a mutex owned, plus StopEvent as every real role does, and holds both until
-// released: a process that "does not end". With abandon set it then ends without releasing the mutex,
-// as a process that dies does.
+// A thread that creates StopEvent and then a mutex owned, in the order of every real role, and holds both
+// until released: a process that "does not end". With abandon set it then ends without releasing the
+// mutex, as a process that dies does; with endsOnStop it also ends when the stop event is set, as a role
+// does.
 struct MutexHolder {
     const wchar_t* name;
     HANDLE ready;
     HANDLE release;
     HANDLE thread;
     int abandon;
+    int endsOnStop;
 };
 
 static DWORD WINAPI HoldMutex(void* context)
@@ -46,7 +50,8 @@ static DWORD WINAPI HoldMutex(void* context)
     HANDLE stopEvent = CreateEventW(nullptr, TRUE, FALSE, StopEventName);
     HANDLE mutex = CreateMutexW(nullptr, TRUE, holder->name);
     SetEvent(holder->ready);
-    WaitForSingleObject(holder->release, INFINITE);
+    HANDLE ends[2] = {holder->release, stopEvent};
+    WaitForMultipleObjects(holder->endsOnStop ? 2 : 1, ends, FALSE, INFINITE);
     if (!holder->abandon)
         ReleaseMutex(mutex);
     CloseHandle(mutex);
@@ -54,10 +59,11 @@ static DWORD WINAPI HoldMutex(void* context)
     return 0;
 }
 
-static void StartHolder(MutexHolder* holder, const wchar_t* name, int abandon = 0)
+static void StartHolder(MutexHolder* holder, const wchar_t* name, int abandon = 0, int endsOnStop = 0)
 {
     holder->name = name;
     holder->abandon = abandon;
+    holder->endsOnStop = endsOnStop;
     holder->ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     holder->release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     holder->thread = CreateThread(nullptr, 0, HoldMutex, holder, 0, nullptr);
@@ -182,6 +188,62 @@ TEST_F(StopRole, SupervisorStartedJustBeforeAStopSeesIt)
     CloseHandle(stopEvent);
     EXPECT_TRUE(WaitUntil([&] { return ProcessesUnder(installation.directory).empty(); }, 10000))
         << "the supervisor runs on after the stop";
+}
+
+// Puts replacement in this program's import slot of a system function and returns what was there, so that a
+// test can act at an exact moment inside the product's code (which calls through the same slot).
+static void* ReplaceImport(const char* function, void* replacement)
+{
+    BYTE* base = (BYTE*)GetModuleHandleW(nullptr);
+    IMAGE_NT_HEADERS* headers = (IMAGE_NT_HEADERS*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew);
+    IMAGE_DATA_DIRECTORY imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (IMAGE_IMPORT_DESCRIPTOR* dll = (IMAGE_IMPORT_DESCRIPTOR*)(base + imports.VirtualAddress); dll->Name; ++dll) {
+        IMAGE_THUNK_DATA* names = (IMAGE_THUNK_DATA*)(base + dll->OriginalFirstThunk);
+        IMAGE_THUNK_DATA* slots = (IMAGE_THUNK_DATA*)(base + dll->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) ||
+                strcmp((const char*)((IMAGE_IMPORT_BY_NAME*)(base + names->u1.AddressOfData))->Name, function) != 0)
+                continue;
+            void* previous = (void*)slots->u1.Function;
+            DWORD protection;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
+            slots->u1.Function = (ULONG_PTR)replacement;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+            return previous;
+        }
+    }
+    return nullptr;
+}
+
+static decltype(&OpenMutexW) RealOpenMutex;
+static MutexHolder* WindowAboutToStart;
+
+static HANDLE WINAPI OpenMutexAsAWindowStarts(DWORD access, BOOL inherit, const wchar_t* name)
+{
+    if (WindowAboutToStart) {
+        StartHolder(WindowAboutToStart, WindowMutexName, 0, 1);
+        WindowAboutToStart = nullptr;
+    }
+    return RealOpenMutex(access, inherit, name);
+}
+
+// A window comes up while the stop looks for the roles: its StopEvent and WindowMutex appear just before
+// the stop opens the mutex. The stop must reach that window through the event instead of waiting its full
+// 15 s for a window that was never told to end.
+TEST_F(StopRole, WindowComingUpWhileTheStopLooksIsToldToEnd)
+{
+    MutexHolder window;
+    WindowAboutToStart = &window;
+    RealOpenMutex = (decltype(&OpenMutexW))ReplaceImport("OpenMutexW", (void*)OpenMutexAsAWindowStarts);
+    ASSERT_NE(RealOpenMutex, nullptr);
+    ULONGLONG start = GetTickCount64();
+    int code = RunStopCommand();
+    ULONGLONG elapsed = GetTickCount64() - start;
+    ReplaceImport("OpenMutexW", (void*)RealOpenMutex);
+    ASSERT_EQ(WindowAboutToStart, nullptr) << "the stop never looked for a mutex";
+    EXPECT_EQ(code, 0);
+    EXPECT_LT(elapsed, 5000u) << "the stop waited for a window it had not told to end";
+    EndHolder(&window);
 }
 
 // How many handles, in all processes, refer to the object of this handle (the handle itself included).
