@@ -3,12 +3,23 @@
 // worker thread, showing the state of line 2 as launcher.exe's status pill does: the pill's Chinese text
 // for that state, in the pill's face and size, so that both programs pay for the same CJK font.
 // scripts/bench.sh measures launcher.exe as ratios against this program, run the same way in the same run.
+//
+// Built a second time as baseline_window.exe (BASELINE_LAUNCHER_WINDOW): the same program with
+// launcher.exe's window instead of the small one. It carries the launcher's manifest (visual styles), has
+// the launcher's window style and size, and creates the 22 controls of the launcher's control table in its
+// four fonts, hidden and disabled as the launcher creates them; the status text is the table's status
+// pill. It paints no panels and applies nothing of a document but the pill's text. Where launcher.exe and
+// baseline_window.exe differ, the launcher's own code is at work; where baseline_window.exe and
+// baseline.exe differ, the window that the launcher shows.
 #include <windows.h>
 #include <winhttp.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <atomic>
+#ifdef BASELINE_LAUNCHER_WINDOW
+#include "ui/layout.h"
+#endif
 
 enum {
     TimerPeriodMs = 200,
@@ -138,8 +149,7 @@ static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// The pill's font: "Segoe UI", BodyFont's size at the screen's dpi, as the launcher makes it.
-static HFONT MakePillFont()
+static int ScreenDpi()
 {
     int dpi = 96;
     HDC screen = GetDC(nullptr);
@@ -147,10 +157,77 @@ static HFONT MakePillFont()
         dpi = GetDeviceCaps(screen, LOGPIXELSX);
         ReleaseDC(nullptr, screen);
     }
-    return CreateFontW(-MulDiv(PillFontSize, dpi, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                       L"Segoe UI");
+    return dpi;
 }
+
+// "Segoe UI" in a size and weight, as the launcher makes its fonts.
+static HFONT MakeFont(int height, int weight)
+{
+    return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
+}
+
+#ifndef BASELINE_LAUNCHER_WINDOW
+// One static control with the start-up text in the pill's font (BodyFont's size at the screen's dpi).
+static HWND CreateStatusWindow(HINSTANCE instance, const wchar_t* className)
+{
+    HWND window = CreateWindowExW(0, className, L"Baseline", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, 320, 120, nullptr, nullptr, instance, nullptr);
+    if (!window)
+        return nullptr;
+    statusLabel = CreateWindowExW(0, L"STATIC", StartingText, WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 12, 12, 280,
+                                  24, window, nullptr, instance, nullptr);
+    SendMessageW(statusLabel, WM_SETFONT, (WPARAM)MakeFont(-MulDiv(PillFontSize, ScreenDpi(), 96), FW_NORMAL),
+                 FALSE);
+    return window;
+}
+#else
+// The launcher's window: its size and style, then its controls made as its creation step makes them.
+static HWND CreateStatusWindow(HINSTANCE instance, const wchar_t* className)
+{
+    WNDCLASSW qr = {};
+    qr.lpfnWndProc = DefWindowProcW;
+    qr.hInstance = instance;
+    qr.lpszClassName = QrViewClassName;
+    RegisterClassW(&qr);
+    int dpi = ScreenDpi();
+    RECT outer = {0, 0, ScaleAt(ClientWidth, dpi), ScaleAt(ClientHeight, dpi)};
+    AdjustWindowRectEx(&outer, MainWindowStyle, FALSE, WS_EX_CONTROLPARENT);
+    HWND window = CreateWindowExW(WS_EX_CONTROLPARENT, className, L"Baseline", MainWindowStyle, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, outer.right - outer.left, outer.bottom - outer.top, nullptr,
+                                  nullptr, instance, nullptr);
+    if (!window)
+        return nullptr;
+    HFONT fonts[FontCount];
+    for (int i = 0; i < FontCount; i++)
+        fonts[i] = MakeFont(FontHeightAt(i, dpi), FontTable[i].weight);
+    HWND created[ControlCount];
+    for (int i = 0; i < ControlCount; i++) {
+        const ControlRow& row = ControlTable[i];
+        created[i] = CreateWindowExW(i == DeviceNameEditIndex ? WS_EX_CLIENTEDGE : 0, row.className, row.text,
+                                     row.style | WS_CHILD | WS_VISIBLE, ScaleAt(row.x, dpi), ScaleAt(row.y, dpi),
+                                     ScaleAt(row.width, dpi), ScaleAt(row.height, dpi), window,
+                                     (HMENU)(INT_PTR)row.id, instance, nullptr);
+        if (row.font != NoFont)
+            SendMessageW(created[i], WM_SETFONT, (WPARAM)fonts[row.font], FALSE);
+        if (i == DeviceNameEditIndex) {
+            SendMessageW(created[i], EM_LIMITTEXT, DeviceNameMaxChars, 0);
+        } else if (i == RelayComboIndex) {
+            SendMessageW(created[i], CB_ADDSTRING, 0, (LPARAM)RelayComboItems[0]);
+            SendMessageW(created[i], CB_ADDSTRING, 0, (LPARAM)RelayComboItems[1]);
+            SendMessageW(created[i], CB_SETCURSEL, 0, 0);
+        }
+    }
+    for (int i = 0; i < ControlCount; i++)
+        if (ControlTable[i].initialState & ControlInitiallyDisabled)
+            EnableWindow(created[i], FALSE);
+    for (int i = 0; i < ControlCount; i++)
+        if (ControlTable[i].initialState & ControlInitiallyHidden)
+            ShowWindow(created[i], SW_HIDE);
+    statusLabel = created[StatusPillIndex];
+    return window;
+}
+#endif
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
 {
@@ -172,13 +249,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
     wc.lpszClassName = L"TovixBaselineWindow";
     if (!RegisterClassW(&wc))
         return 1;
-    HWND window = CreateWindowExW(0, wc.lpszClassName, L"Baseline", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, 320, 120, nullptr, nullptr, instance, nullptr);
+    HWND window = CreateStatusWindow(instance, wc.lpszClassName);
     if (!window)
         return 1;
-    statusLabel = CreateWindowExW(0, L"STATIC", StartingText, WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 12, 12, 280,
-                                  24, window, nullptr, instance, nullptr);
-    SendMessageW(statusLabel, WM_SETFONT, (WPARAM)MakePillFont(), FALSE);
     ShowWindow(window, show ? show : SW_SHOWNORMAL);
     UpdateWindow(window);
     SetTimer(window, 1, TimerPeriodMs, nullptr);

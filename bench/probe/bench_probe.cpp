@@ -1,4 +1,4 @@
-// bench_probe.exe: the Windows side of scripts/bench.sh. It starts launcher.exe and the baseline program
+// bench_probe.exe: the Windows side of scripts/bench.sh. It starts launcher.exe and the baseline programs
 // as real processes and watches them from outside: the stages of start-up up to the moment the status
 // text first changes, CPU time, WM_SETTEXT and WM_PAINT counts and polls over an idle minute, memory,
 // handle and GDI counts after many polls, and the time of "launcher.exe --stop". Every figure is printed
@@ -36,14 +36,22 @@ static const char IdleDocument[] =
     "\n"
     "quorbelapi\n";
 
-static const wchar_t LauncherClass[] = L"TovixMobileConnectorWindow";
-static const wchar_t BaselineClass[] = L"TovixBaselineWindow";
 // Both programs start with the same status text ("●  正在启动") in the same font.
 static const wchar_t StartText[] = L"\u25CF  \u6B63\u5728\u542F\u52A8";
 
-// Children of the main window once it has created all of them: the launcher's control table has 22 rows,
-// the baseline one static control.
-enum { LauncherChildren = 22, BaselineChildren = 1 };
+// The window programs that the probe measures. baseline_window.exe is the baseline program with the
+// launcher's window (manifest, size and the 22 controls of its control table), so that the start-up
+// stages show apart what the launcher's own code costs and what its window costs.
+struct Program {
+    const char* name;          // in the output
+    const wchar_t* exe;        // next to the probe
+    const wchar_t* className;  // of its main window
+    int children;              // of its main window once it has created all of them
+    int statusHasDot;          // its status text is the STATIC whose text starts with the dot
+};
+static const Program Launcher = {"launcher", L"launcher.exe", L"TovixMobileConnectorWindow", 22, 1};
+static const Program Baseline = {"baseline", L"baseline.exe", L"TovixBaselineWindow", 1, 0};
+static const Program BaselineWindow = {"baseline_window", L"baseline_window.exe", L"TovixBaselineWindow", 22, 1};
 
 enum { TextUnits = 512, WindowWaitMs = 30000 };
 
@@ -65,8 +73,7 @@ static const char* const StageKeys[StageCount] = {"created", "window", "controls
 
 // One measured window process.
 struct Subject {
-    const wchar_t* name;
-    int isLauncher;
+    const Program* program;
     PROCESS_INFORMATION process;
     HWND window;
     HWND statusControl;
@@ -141,14 +148,14 @@ static HWND FindProcessWindow(DWORD processId, const wchar_t* className)
 }
 
 // The launcher's StatusPill is the STATIC whose text starts with the dot; the baseline has one STATIC.
-static HWND FindStatusControl(HWND window, int isLauncher)
+static HWND FindStatusControl(HWND window, int statusHasDot)
 {
     for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         wchar_t className[32], text[TextUnits];
         GetClassNameW(child, className, 32);
         if (_wcsicmp(className, L"Static"))
             continue;
-        if (!isLauncher)
+        if (!statusHasDot)
             return child;
         GetWindowTextW(child, text, TextUnits);
         if (text[0] == L'\u25CF')
@@ -184,8 +191,8 @@ static int PaintedWhole(HWND window)
 static int LaunchAndWaitShown(Subject* subject, const wchar_t* exe, const wchar_t* directory,
                               BenchServer* server = nullptr)
 {
-    const wchar_t* className = subject->isLauncher ? LauncherClass : BaselineClass;
-    int children = subject->isLauncher ? LauncherChildren : BaselineChildren;
+    const wchar_t* className = subject->program->className;
+    int children = subject->program->children;
     subject->window = subject->statusControl = nullptr;
     for (double& at : subject->at)
         at = -1;
@@ -206,7 +213,7 @@ static int LaunchAndWaitShown(Subject* subject, const wchar_t* exe, const wchar_
         }
         if (subject->window && subject->at[ControlsCreated] < 0 && ChildCount(subject->window) >= children) {
             subject->at[ControlsCreated] = now;
-            subject->statusControl = FindStatusControl(subject->window, subject->isLauncher);
+            subject->statusControl = FindStatusControl(subject->window, subject->program->statusHasDot);
         }
         if (subject->statusControl && subject->at[FirstPaintDone] < 0 && PaintedWhole(subject->window))
             subject->at[FirstPaintDone] = now;
@@ -258,13 +265,18 @@ static double Ratio(double a, double b)
     return b > 0 ? a / b : 0.0;
 }
 
+// The three programs start one after the other in every run. Prints each run's stages, then the median
+// moment of each stage with two ratios: launcher / baseline (the figure with a target) and launcher /
+// baseline_window (what the launcher's own code adds to its window), and the median time of each step
+// with the launcher's difference to each.
 static int RunStartup(int runs)
 {
-    wchar_t dir[MAX_PATH], exes[2][MAX_PATH];
+    enum { ProgramCount = 3 };
+    static const Program* const programs[ProgramCount] = {&Launcher, &Baseline, &BaselineWindow};
+    wchar_t dir[MAX_PATH], exes[ProgramCount][MAX_PATH];
     ExeDirectory(dir, MAX_PATH);
-    _snwprintf(exes[0], MAX_PATH, L"%lslauncher.exe", dir);
-    _snwprintf(exes[1], MAX_PATH, L"%lsbaseline.exe", dir);
-    const char* names[2] = {"launcher", "baseline"};
+    for (int w = 0; w < ProgramCount; w++)
+        _snwprintf(exes[w], MAX_PATH, L"%ls%ls", dir, programs[w]->exe);
     BenchServer server = {};
     if (!StartBenchServer(&server, IdleDocument)) {
         printf("startup: no server\n");
@@ -273,31 +285,33 @@ static int RunStartup(int runs)
     SetPortVariable(server.port);
     HANDLE mutex = PretendSupervisorRuns();
     // [program][stage]: the moment of the stage, and the time since the previous stage, of every run.
-    std::vector<double> at[2][StageCount], step[2][StageCount];
+    std::vector<double> at[ProgramCount][StageCount], step[ProgramCount][StageCount];
     // Launcher's total over the baseline's of the same run: the two ran one after the other, so a busy
     // moment of the machine weighs on both, and the median of these ratios shakes less than the ratio of
     // the medians.
     std::vector<double> pairedRatios;
-    double launcherShown = -1;
     int failures = 0;
-    // Run 0 warms the file cache for both images and is not counted; the two programs alternate so that
-    // both see the same background noise.
+    // Run 0 warms the file cache for every image and is not counted. The programs alternate so that all
+    // of them see the same background noise, each run in the next of the six orders: the end of the
+    // previous window still weighs on the next start (a large window more), so each program follows each
+    // of the others equally often.
+    static const int Orders[6][ProgramCount] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1}, {0, 2, 1}, {2, 1, 0}, {1, 0, 2}};
     for (int run = 0; run <= runs; run++) {
-        for (int which = 0; which < 2; which++) {
+        double shownInRun[ProgramCount] = {-1, -1, -1};
+        for (int k = 0; k < ProgramCount; k++) {
+            int which = Orders[run % 6][k];
             Subject subject = {};
-            subject.isLauncher = which == 0;
+            subject.program = programs[which];
             LONG pollsBefore = server.statusRequests;
             int shown = LaunchAndWaitShown(&subject, exes[which], dir, &server);
             LONG polls = server.statusRequests - pollsBefore;  // more than 1: an early poll was not shown
             if (!shown)
                 failures++;
-            if (which == 0)
-                launcherShown = -1;
             if (subject.process.hProcess)
                 EndProcess(&subject.process, subject.window);
             if (!shown || run == 0)
                 continue;
-            printf("startup run %d %s:", run, names[which]);
+            printf("startup run %d %s:", run, programs[which]->name);
             for (int i = 0; i < StageCount; i++) {
                 printf(" %s %.1f", StageKeys[i], subject.at[i]);
                 if (subject.at[i] < 0)
@@ -307,41 +321,52 @@ static int RunStartup(int runs)
                     step[which][i].push_back(i == 0 ? subject.at[0] : subject.at[i] - subject.at[i - 1]);
             }
             printf(" ms, %ld polls\n", long(polls));
-            if (which == 0)
-                launcherShown = subject.at[SnapshotShown];
-            else if (launcherShown > 0)
-                pairedRatios.push_back(Ratio(launcherShown, subject.at[SnapshotShown]));
+            shownInRun[which] = subject.at[SnapshotShown];
         }
+        if (shownInRun[0] > 0 && shownInRun[1] > 0)
+            pairedRatios.push_back(Ratio(shownInRun[0], shownInRun[1]));
     }
     ReleaseMutex(mutex);
     CloseHandle(mutex);
     StopBenchServer(&server);
 
-    printf("\nstart-up stages, median of %d runs: ms after the process was asked for, and ms since the "
-           "previous stage\n", runs);
-    printf("%-24s %9s %9s %6s   %9s %9s %6s\n", "stage", "launcher", "baseline", "ratio", "launcher", "baseline",
-           "ratio");
-    for (int i = 0; i < StageCount; i++) {
-        double la = Median(at[0][i]), ba = Median(at[1][i]), ls = Median(step[0][i]), bs = Median(step[1][i]);
-        printf("%-24s %9.1f %9.1f %6.2f   %+9.1f %+9.1f %6.2f\n", StageNames[i], la, ba, Ratio(la, ba), ls, bs,
-               Ratio(ls, bs));
-    }
-    printf("start-up ratio %.2f (of the medians); median of each run's ratio %.2f\n\n",
-           Ratio(Median(at[0][SnapshotShown]), Median(at[1][SnapshotShown])), Median(pairedRatios));
-    for (int i = 0; i < StageCount; i++) {
-        for (int w = 0; w < 2; w++) {
-            printf("RESULT startup_%s_%s_ms %.1f\n", names[w], StageKeys[i], Median(at[w][i]));
-            printf("RESULT startup_%s_%s_step_ms %.1f\n", names[w], StageKeys[i], Median(step[w][i]));
+    double m[ProgramCount][StageCount], d[ProgramCount][StageCount];
+    for (int w = 0; w < ProgramCount; w++)
+        for (int i = 0; i < StageCount; i++) {
+            m[w][i] = Median(at[w][i]);
+            d[w][i] = Median(step[w][i]);
         }
-        printf("RESULT startup_%s_ratio %.2f\n", StageKeys[i], Ratio(Median(at[0][i]), Median(at[1][i])));
+    printf("\nstart-up stages, median of %d runs; baseline_window is the baseline with the launcher's window\n",
+           runs);
+    printf("ms after the process was asked for:\n");
+    printf("  %-24s %9s %9s %16s %8s %8s\n", "stage", "launcher", "baseline", "baseline_window", "l / b", "l / bw");
+    for (int i = 0; i < StageCount; i++)
+        printf("  %-24s %9.1f %9.1f %16.1f %8.2f %8.2f\n", StageNames[i], m[0][i], m[1][i], m[2][i],
+               Ratio(m[0][i], m[1][i]), Ratio(m[0][i], m[2][i]));
+    printf("ms since the previous stage:\n");
+    printf("  %-24s %9s %9s %16s %8s %8s\n", "stage", "launcher", "baseline", "baseline_window", "l - b", "l - bw");
+    for (int i = 0; i < StageCount; i++)
+        printf("  %-24s %9.1f %9.1f %16.1f %+8.1f %+8.1f\n", StageNames[i], d[0][i], d[1][i], d[2][i],
+               d[0][i] - d[1][i], d[0][i] - d[2][i]);
+    printf("start-up ratio %.2f (of the medians); median of each run's ratio %.2f; against baseline_window %.2f\n\n",
+           Ratio(m[0][SnapshotShown], m[1][SnapshotShown]), Median(pairedRatios),
+           Ratio(m[0][SnapshotShown], m[2][SnapshotShown]));
+    for (int i = 0; i < StageCount; i++) {
+        for (int w = 0; w < ProgramCount; w++) {
+            printf("RESULT startup_%s_%s_ms %.1f\n", programs[w]->name, StageKeys[i], m[w][i]);
+            printf("RESULT startup_%s_%s_step_ms %.1f\n", programs[w]->name, StageKeys[i], d[w][i]);
+        }
+        printf("RESULT startup_%s_ratio %.2f\n", StageKeys[i], Ratio(m[0][i], m[1][i]));
+        printf("RESULT startup_%s_own_ratio %.2f\n", StageKeys[i], Ratio(m[0][i], m[2][i]));
     }
-    double l = Median(at[0][SnapshotShown]), b = Median(at[1][SnapshotShown]);
     printf("RESULT startup_runs %zu\n", at[0][SnapshotShown].size());
     printf("RESULT startup_failures %d\n", failures);
-    printf("RESULT startup_launcher_median_ms %.1f\n", l);
-    printf("RESULT startup_baseline_median_ms %.1f\n", b);
-    printf("RESULT startup_ratio %.2f\n", Ratio(l, b));
+    printf("RESULT startup_launcher_median_ms %.1f\n", m[0][SnapshotShown]);
+    printf("RESULT startup_baseline_median_ms %.1f\n", m[1][SnapshotShown]);
+    printf("RESULT startup_baseline_window_median_ms %.1f\n", m[2][SnapshotShown]);
+    printf("RESULT startup_ratio %.2f\n", Ratio(m[0][SnapshotShown], m[1][SnapshotShown]));
     printf("RESULT startup_paired_ratio %.2f\n", Median(pairedRatios));
+    printf("RESULT startup_own_ratio %.2f\n", Ratio(m[0][SnapshotShown], m[2][SnapshotShown]));
     fflush(stdout);
     return failures ? 1 : 0;
 }
@@ -486,11 +511,14 @@ static void PrintMemory(const char* who, const char* when, const MemoryFigures& 
 // that the repaint caused by that first change itself is not counted.
 static int RunIdle(int idleSeconds, int firstPoll, int lastPoll)
 {
+    static const Program* const programs[2] = {&Launcher, &Baseline};
     wchar_t dir[MAX_PATH], exes[2][MAX_PATH];
     ExeDirectory(dir, MAX_PATH);
-    _snwprintf(exes[0], MAX_PATH, L"%lslauncher.exe", dir);
-    _snwprintf(exes[1], MAX_PATH, L"%lsbaseline.exe", dir);
-    const char* names[2] = {"launcher", "baseline"};
+    const char* names[2];
+    for (int i = 0; i < 2; i++) {
+        _snwprintf(exes[i], MAX_PATH, L"%ls%ls", dir, programs[i]->exe);
+        names[i] = programs[i]->name;
+    }
 
     HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchHookCounters),
                                         BENCH_HOOK_MAPPING);
@@ -513,7 +541,7 @@ static int RunIdle(int idleSeconds, int firstPoll, int lastPoll)
     HHOOK hooks[4] = {};
     int ok = 1;
     for (int i = 0; i < 2 && ok; i++) {
-        subjects[i].isLauncher = i == 0;
+        subjects[i].program = programs[i];
         ok = StartBenchServer(&servers[i], IdleDocument);
         if (ok) {
             SetPortVariable(servers[i].port);
@@ -698,7 +726,7 @@ static double TimeStopOf(const wchar_t* installation, const wchar_t* tail, uint1
             (*failures)++;
     } else {
         DWORD until = GetTickCount() + WindowWaitMs;
-        while (!(window = FindProcessWindow(pi.dwProcessId, LauncherClass)) && GetTickCount() < until)
+        while (!(window = FindProcessWindow(pi.dwProcessId, Launcher.className)) && GetTickCount() < until)
             Sleep(10);
         Sleep(500);  // past the supervisor's own start, which fails at once without a runtime
     }
@@ -722,7 +750,7 @@ static int RunStop(const wchar_t* installation, int runs, const wchar_t* windowO
     int failures = 0;
     for (int run = 0; run < runs; run++) {
         Subject subject = {};
-        subject.isLauncher = 1;
+        subject.program = &Launcher;
         if (!LaunchAndWaitShown(&subject, exe, installation)) {
             printf("stop run %d: the window showed no status\n", run + 1);
             failures++;
