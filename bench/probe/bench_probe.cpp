@@ -36,7 +36,7 @@ static const char IdleDocument[] =
     "\n"
     "quorbelapi\n";
 
-// Both programs start with the same status text ("●  正在启动") in the same font.
+// The programs start with the same status text ("●  正在启动") in the same font.
 static const wchar_t StartText[] = L"\u25CF  \u6B63\u5728\u542F\u52A8";
 
 // The window programs that the probe measures. baseline_window.exe is the baseline program with the
@@ -147,7 +147,8 @@ static HWND FindProcessWindow(DWORD processId, const wchar_t* className)
     return search.found;
 }
 
-// The launcher's StatusPill is the STATIC whose text starts with the dot; the baseline has one STATIC.
+// The launcher's StatusPill (and baseline_window's) is the STATIC whose text starts with the dot; the
+// baseline has one STATIC.
 static HWND FindStatusControl(HWND window, int statusHasDot)
 {
     for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
