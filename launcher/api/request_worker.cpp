@@ -92,8 +92,9 @@ int StartRequest(HWND targetWindow, int32_t kind, const wchar_t* deviceName, int
     record->targetWindow = targetWindow;
     record->kind = kind;
     if (kind == Start) {
-        if (deviceName) wcsncpy(record->deviceName, deviceName, DeviceNameMaxUnits);
-        record->deviceName[DeviceNameMaxUnits] = L'\0';
+        // The record is zeroed, so the name stays terminated after its first DeviceNameMaxUnits units.
+        for (int i = 0; deviceName && i < DeviceNameMaxUnits && deviceName[i]; ++i)
+            record->deviceName[i] = deviceName[i];
         record->thirdPartyRelay = thirdPartyRelay ? 1 : 0;
     }
     HANDLE thread = CreateThread(nullptr, 0, RunRequest, record, 0, nullptr);

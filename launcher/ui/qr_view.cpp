@@ -95,7 +95,12 @@ void TickCountdown()
     Controller.nextPollAt = 0;  // ask for a fresh code at once
 }
 
-// Draws the whole view into dc: white, then the dark modules of the held symbol.
+// One row of the symbol as a 1-bit image: a bit per module, padded to 32 bits.
+enum { QrImageRowBytes = (QrMaxModules + 31) / 32 * 4 };
+
+// Draws the whole view into dc: white, then the held symbol as a 1-bit image of one pixel per module,
+// enlarged by the whole module size in one call. (A FillRect per dark module took milliseconds for the
+// largest symbols, and the window answers nothing meanwhile.)
 static void DrawQr(HDC dc, int width, int height)
 {
     RECT all = {0, 0, width, height};
@@ -106,16 +111,31 @@ static void DrawQr(HDC dc, int width, int height)
     QrGeometry g = ComputeQrGeometry(width, height, n);
     if (g.module == 0)
         return;
-    HBRUSH black = (HBRUSH)GetStockObject(BLACK_BRUSH);
+    static unsigned char image[QrMaxModules * QrImageRowBytes];
+    int rowBytes = (n + 31) / 32 * 4;
+    const unsigned char* modules = Pairing.qrModules;
     for (int r = 0; r < n; ++r) {
-        for (int k = 0; k < n; ++k) {
-            if (Pairing.qrModules[r * n + k] != '1')
-                continue;
-            RECT cell = {g.left + k * g.module, g.top + r * g.module, g.left + (k + 1) * g.module,
-                         g.top + (r + 1) * g.module};
-            FillRect(dc, &cell, black);
+        for (int b = 0; b < rowBytes; ++b) {
+            unsigned char bits = 0xFF;  // colour 1: light, also for the padding
+            for (int k = b * 8; k < b * 8 + 8 && k < n; ++k)
+                if (modules[r * n + k] == '1')
+                    bits &= (unsigned char)~(0x80 >> (k - b * 8));  // colour 0: dark
+            image[r * rowBytes + b] = bits;
         }
     }
+    struct {
+        BITMAPINFOHEADER header;
+        RGBQUAD colours[2];
+    } format = {};
+    format.header.biSize = sizeof format.header;
+    format.header.biWidth = n;
+    format.header.biHeight = -n;  // top row first
+    format.header.biPlanes = 1;
+    format.header.biBitCount = 1;
+    format.header.biCompression = BI_RGB;
+    format.colours[1] = {255, 255, 255, 0};
+    StretchDIBits(dc, g.left, g.top, n * g.module, n * g.module, 0, 0, n, n, image, (BITMAPINFO*)&format,
+                  DIB_RGB_COLORS, SRCCOPY);
 }
 
 LRESULT CALLBACK PaintQr(HWND view, UINT message, WPARAM wParam, LPARAM lParam)

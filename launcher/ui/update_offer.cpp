@@ -22,7 +22,9 @@ static int HasWellFormedAuthority(const wchar_t* url)
     if (!at)
         return 0;
     at += 3;
-    const wchar_t* end = at + wcscspn(at, L"/?#");
+    const wchar_t* end = at;
+    while (*end && *end != L'/' && *end != L'?' && *end != L'#')
+        ++end;
     const wchar_t* hostEnd = end;
     if (*at == L'[') {
         const wchar_t* close = at;
