@@ -71,8 +71,21 @@ wine_env_processes() {
   done
 }
 
+# A process that Wine lost while it started (killed before it had told the server who it is) never ends:
+# it waits for the server's answer for good, and the server, which no longer knows it, leaves it behind.
+# Once the server has gone, every process of Wine's loader that still runs with this prefix is such a one.
+wine_env_leftovers() {
+  local p
+  for p in /proc/[0-9]*; do
+    [[ "$(readlink "$p/exe" 2>/dev/null)" == /usr/lib/wine/* ]] || continue
+    tr '\0' '\n' 2>/dev/null <"$p/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    echo "${p#/proc/}"
+  done
+}
+
 wine_env_stop() {
   wineserver -k >/dev/null 2>&1 || true
+  wine_env_leftovers | while read -r pid; do kill -KILL "$pid" 2>/dev/null; done
   if [[ -n "$wine_env_xvfb_pid" ]]; then
     kill "$wine_env_xvfb_pid" 2>/dev/null || true
     wait "$wine_env_xvfb_pid" 2>/dev/null || true
