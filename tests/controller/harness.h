@@ -155,10 +155,11 @@ void StartAnswerProbe(AnswerProbe* probe);
 // Stops probing and the baseline window; prints median, p99 and maximum of both.
 void StopAnswerProbe(AnswerProbe* probe);
 double Percentile(std::vector<double> values, double fraction);
-// Every probe answered, and the window's p99 within 1.5 times the baseline's plus one redraw of the
-// window: the tests that probe bring a new document or a refused one (the unreachable view) with almost
-// every poll, and redrawing the controls that change took about 5 ms at the median and 8-11 ms at the
-// 90th percentile on a loaded two-core machine. A thread that waited for the connector would be seconds
-// late. With fewer than a thousand probes the figure compared is the tenth slowest answer instead, so
-// that it is never one hiccup of a busy machine.
+// Every probe answered, and no more probes that waited half a second or longer than the baseline window
+// had, plus one. The connectors of the tests that probe hold their answers for a second and more, again
+// and again, so a window thread that waited for them would keep several probes waiting that long; the
+// window's own redraws, even on a busy machine, keep none (its slowest answer there was 0.2 s). The p99
+// of both windows is printed: how fast the window answers is a figure for the benchmarks, which the
+// load of the machine moves too much for a test.
+enum { WaitedForTheConnectorMs = 500 };
 void ExpectAnswersLikeTheBaseline(const AnswerProbe& probe);
