@@ -2,12 +2,12 @@
 // entry (main.cpp); the window body is RunWindow (ui/main_window.cpp), the supervisor RunSupervisor.
 #include "roles.h"
 #include "named_objects.h"
+#include "api/connector_contract.h"
 #include "stop_command.h"
 #include "supervisor.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
 
-static const wchar_t PortVariableName[] = L"TOVIX_MOBILE_CONNECTOR_PORT";
 static const wchar_t StartupErrorText[] = L"无法打开连接器窗口，请重新打开后重试。";
 static const wchar_t StartupErrorCaption[] = L"Tovix 随行连接器";
 
@@ -49,15 +49,15 @@ ProcessRole SelectRole(const wchar_t* tail)
 uint16_t PortFromVariable(const wchar_t* value, uint32_t count)
 {
     if (count < 1 || count > PortValueCapacity - 1)
-        return DefaultPort;
+        return DefaultConnectorPort;
     uint32_t digits = 0;
     uint32_t number = 0;
     while (digits < count && value[digits] >= L'0' && value[digits] <= L'9') {
         number = number * 10 + (uint32_t)(value[digits] - L'0');
         ++digits;
     }
-    if (digits != count || number < 1024 || number > 65535)
-        return DefaultPort;
+    if (digits != count || number < MinConnectorPort || number > MaxConnectorPort)
+        return DefaultConnectorPort;
     return (uint16_t)number;
 }
 

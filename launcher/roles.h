@@ -6,7 +6,7 @@
 
 enum ProcessRole { UiRole, BackgroundRole, StopRole };
 
-enum { DefaultPort = 8093, PortValueCapacity = 6 };
+enum { PortValueCapacity = 6 };
 
 // The command line without the program path and the blanks after it; never null.
 const wchar_t* CommandTail(const wchar_t* commandLine);

@@ -3,8 +3,8 @@
 #include "supervisor.h"
 #include "install_paths.h"
 #include "named_objects.h"
+#include "api/connector_contract.h"
 
-static const wchar_t PortVariableName[] = L"TOVIX_MOBILE_CONNECTOR_PORT";
 
 int GetExecutablePath(wchar_t* path)
 {

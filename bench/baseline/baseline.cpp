@@ -17,6 +17,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <atomic>
+#include "api/connector_contract.h"
 #ifdef BASELINE_LAUNCHER_WINDOW
 #include "ui/layout.h"
 #endif
@@ -26,7 +27,6 @@ enum {
     PollIntervalMs = 2000,
     BodyBytes = 36001,
     StatusLineUnits = 128,
-    DefaultPort = 8093,
     ResultMessage = WM_APP + 1,
     PillFontSize = 14,  // the launcher's BodyFont, in pixels at 96 dpi
 };
@@ -61,14 +61,14 @@ static uint16_t ReadPort()
     wchar_t text[6];
     DWORD n = GetEnvironmentVariableW(L"TOVIX_MOBILE_CONNECTOR_PORT", text, 6);
     if (n < 1 || n > 5)
-        return DefaultPort;
+        return DefaultConnectorPort;
     unsigned value = 0;
     for (DWORD i = 0; i < n; i++) {
         if (text[i] < L'0' || text[i] > L'9')
-            return DefaultPort;
+            return DefaultConnectorPort;
         value = value * 10 + unsigned(text[i] - L'0');
     }
-    return value >= 1024 && value <= 65535 ? uint16_t(value) : uint16_t(DefaultPort);
+    return value >= MinConnectorPort && value <= MaxConnectorPort ? uint16_t(value) : uint16_t(DefaultConnectorPort);
 }
 
 static DWORD WINAPI PollThread(void* param)
@@ -211,7 +211,7 @@ static HWND CreateStatusWindow(HINSTANCE instance, const wchar_t* className)
         if (row.font != NoFont)
             SendMessageW(created[i], WM_SETFONT, (WPARAM)fonts[row.font], FALSE);
         if (i == DeviceNameEditIndex) {
-            SendMessageW(created[i], EM_LIMITTEXT, DeviceNameMaxChars, 0);
+            SendMessageW(created[i], EM_LIMITTEXT, DeviceNameMaxUnits, 0);
         } else if (i == RelayComboIndex) {
             SendMessageW(created[i], CB_ADDSTRING, 0, (LPARAM)RelayComboItems[0]);
             SendMessageW(created[i], CB_ADDSTRING, 0, (LPARAM)RelayComboItems[1]);

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <stdint.h>
 #include <atomic>
+#include "api/connector_contract.h"
 
 enum RequestKind : int32_t {
     Status = 0,        // GET  /api/connector/desktop
@@ -15,7 +16,6 @@ enum RequestKind : int32_t {
 };
 
 enum { RequestKindCount = 5 };
-enum { DeviceNameMaxUnits = 100 };
 enum { StartBodyBytes = 840 };
 
 // Posted to the target window with both parameters 0 after a record has been published.

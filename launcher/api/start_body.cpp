@@ -16,8 +16,8 @@ enum { DeviceNameUtf8Bytes = 404 };
 enum { NameStopsAt = StartBodyBytes - 4 };
 
 const char BodyOpening[] = "{\"deviceName\":\"";
-const char ClosingDefault[] = "\",\"relayProvider\":\"quorbelapi\"}";
-const char ClosingThirdParty[] = "\",\"relayProvider\":\"thirdparty\"}";
+const char RelayMember[] = "\",\"relayProvider\":\"";
+const char BodyClosing[] = "\"}";
 
 // Appends text to the zero-terminated out of capacity bytes, cut (and terminated) to what fits.
 void AppendCut(char* out, size_t capacity, const char* text)
@@ -45,5 +45,7 @@ void BuildStartBody(const WorkerRequest* record, char* out)
         if (*p == '"' || *p == '\\') out[length++] = '\\';
         out[length++] = (char)*p;
     }
-    AppendCut(out, StartBodyBytes, record->thirdPartyRelay ? ClosingThirdParty : ClosingDefault);
+    AppendCut(out, StartBodyBytes, RelayMember);
+    AppendCut(out, StartBodyBytes, RelayKeywords[record->thirdPartyRelay ? RelayThirdParty : RelayDefault]);
+    AppendCut(out, StartBodyBytes, BodyClosing);
 }

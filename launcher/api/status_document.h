@@ -7,7 +7,8 @@
 // Largest body the window accepts, in bytes, not counting the terminating zero.
 enum { StatusDocumentMaxBytes = 36000 };
 
-// Texts borrow the buffer that held the document; valid until that buffer is freed.
+// Texts borrow the buffer that held the document; valid until that buffer is freed. The keyword lines
+// are also given as the values of connector_contract.h, which is all the window looks at.
 struct StatusSnapshot {
     const char* formatTag;
     const char* state;
@@ -26,6 +27,10 @@ struct StatusSnapshot {
     const char* relayProvider;
     int32_t matrixSize;  // 0, or one of 21, 25, ..., 177 when pairingState is "code"
     int64_t codeExpiry;  // ms since 1970-01-01 UTC when pairingState is "code", else 0
+    int32_t connection;  // ConnectionState of line 2
+    int32_t workbench;   // WorkbenchState of line 4
+    int32_t pairing;     // PairingState of line 8
+    int32_t relay;       // RelayProvider of line 15
 };
 
 // body: modifiable, zero-terminated, at most StatusDocumentMaxBytes before the zero, no zero inside.

@@ -1,25 +1,93 @@
 // The window controller: the scheduler of the window role. It decides when the connector is polled, starts
 // user actions, interprets every finished request, runs the start-up grace period and closes the window
-// when StopEvent is set. The main window procedure calls ControllerTick for every timer tick and every
-// WM_CONNECTOR_RESULT, and routes the six commands below here. UI thread only.
+// when StopEvent is set; and it is where the window changes: each of its steps lets a decision of
+// presentation.cpp describe the whole view, applies it and keeps what the decision tells it. The main
+// window procedure calls ControllerTick for every timer tick and every WM_CONNECTOR_RESULT, and routes the
+// six commands below here. UI thread only.
 #include "controller.h"
+#include "apply_view.h"
 #include "clock.h"
-#include "control_text.h"
 #include "presentation.h"
-#include "qr_view.h"
 #include "window_state.h"
 #include "api/request_worker.h"
-#include "api/status_document.h"
 
-ControllerState Controller;
+static ControllerState Controller;
+// The view being decided and applied; one for the process (it is some 30 KB).
+static WindowView view;
 
-static const wchar_t PendingActionText[] = L"正在处理，请稍候…";
-static const wchar_t StartingPillText[] = L"●  正在启动";
-static const wchar_t StartingConnectorText[] = L"正在启动连接器…";
 static const wchar_t UnpairQuestionText[] = L"已配对的手机会断开。你可以用新二维码重新连接。";
 static const wchar_t UnpairQuestionCaption[] = L"解除手机配对？";
 
-enum { RelayComboThirdPartyItem = 1 };
+ControllerState* ControllerStateForTest()
+{
+    return &Controller;
+}
+
+// ---- What the window shows ---------------------------------------------------------------------------
+
+static ViewInputs Inputs()
+{
+    ViewInputs in;
+    in.deviceNameEdited = Controller.deviceNameEdited;
+    in.deviceNameFocused = GetFocus() == Controls[DeviceNameEditIndex];
+    in.relaySwitchRequested = Controller.relaySwitchRequested;
+    in.actionBusy = Controller.actionBusy;
+    in.connectorUnreachable = Controller.connectorUnreachable;
+    in.connection = Controller.connection;
+    in.workbenchReady = Controller.workbenchReady;
+    in.tickNow = TickNow();
+    in.actionErrorUntil = Controller.actionErrorUntil;
+    in.wallNow = WallNowMs();
+    return in;
+}
+
+// Writes the decided view to the window. The edit reports a write of the device name synchronously
+// (EN_CHANGE); the flag keeps the program's own write from counting as the user's.
+static void ApplyDecidedView()
+{
+    Controller.suppressEditNotify = 1;
+    ApplyView(&view);
+    Controller.suppressEditNotify = 0;
+}
+
+void ApplySnapshot(const StatusSnapshot* snapshot)
+{
+    KeepEverything(&view);
+    ViewInputs in = Inputs();
+    SnapshotFacts facts = DecideSnapshotView(snapshot, &in, &view);
+    Controller.connectorUnreachable = 0;
+    Controller.connection = facts.connection;
+    Controller.workbenchReady = facts.workbenchReady;
+    Controller.phonePaired = facts.phonePaired;
+    ApplyDecidedView();
+}
+
+void ShowUnreachableView()
+{
+    Controller.actionBusy = 0;
+    Controller.connectorUnreachable = 1;
+    KeepEverything(&view);
+    DecideUnreachableView(&view);
+    ApplyDecidedView();
+}
+
+void RefreshStartControls()
+{
+    KeepEverything(&view);
+    ViewInputs in = Inputs();
+    DecideStartControls(&in, &view);
+    ApplyDecidedView();
+}
+
+void TickCountdown()
+{
+    KeepEverything(&view);
+    if (DecideCountdownView(&Pairing, WallNowMs(), &view))
+        Controller.nextPollAt = 0;  // the code expired: ask for a fresh one at once
+    ApplyDecidedView();
+}
+
+// ---- Requests and results ----------------------------------------------------------------------------
 
 // Starts one request. Start reads the device name and relay choice from the window now, so that what is
 // sent is what the user sees when the request leaves, not what it was when the button was pressed.
@@ -30,9 +98,9 @@ static int StartControllerRequest(int32_t kind)
     if (kind == Start) {
         // GetWindowTextW cuts to the buffer and always terminates; a longer name written by a snapshot
         // goes out as its first 100 units.
-        GetWindowTextW(Controls.deviceNameEdit, name, DeviceNameMaxUnits + 1);
-        LRESULT selection = SendMessageW(Controls.relayCombo, CB_GETCURSEL, 0, 0);
-        thirdPartyRelay = selection == RelayComboThirdPartyItem ? 1 : 0;
+        GetWindowTextW(Controls[DeviceNameEditIndex], name, DeviceNameMaxUnits + 1);
+        LRESULT selection = SendMessageW(Controls[RelayComboIndex], CB_GETCURSEL, 0, 0);
+        thirdPartyRelay = selection == RelayThirdParty ? 1 : 0;  // the combo's items are in RelayProvider order
     }
     if (!StartRequest(WindowRole.mainWindow, kind, name, thirdPartyRelay))
         return 0;
@@ -133,13 +201,9 @@ void BeginAction(int32_t kind)
         return;  // ignored, never queued
     Controller.actionBusy = 1;
     Controller.actionErrorUntil = 0;
-    ClearPairing();
-    SetTextIfChanged(Controls.qrPlaceholder, PendingActionText);
-    // Only the next snapshot (or the unreachable view) enables them again.
-    HWND actionControls[] = {Controls.deviceNameEdit, Controls.relayCombo, Controls.startButton,
-                             Controls.stopButton,     Controls.retryButton, Controls.newQrButton};
-    for (HWND control : actionControls)
-        EnableWindow(control, FALSE);
+    KeepEverything(&view);
+    DecideActionView(&view);
+    ApplyDecidedView();
     Controller.pendingActionKind = kind;
     Controller.actionPending = 1;
     ControllerTick();
@@ -151,10 +215,9 @@ void RestartConnector()
         WindowRole.startBackground();
     Controller.startupGraceUntil = TickNow() + GracePeriodMs;
     Controller.nextPollAt = 0;
-    SetStatusPill(StartingPillText, palette.MutedTextColor);
-    SetTextIfChanged(Controls.messageLabel, L"");
-    SetTextIfChanged(Controls.qrPlaceholder, StartingConnectorText);
-    ShowWindow(Controls.retryButton, SW_HIDE);
+    KeepEverything(&view);
+    DecideRestartView(&view);
+    ApplyDecidedView();
     // connectorUnreachable stays set: the rest of the unreachable view remains until a document is
     // accepted, and comes back in full if none is within the new grace period.
     ControllerTick();
@@ -177,7 +240,7 @@ void OnStartCommand()
 {
     // Enter reaches here as IDOK whatever has the focus: it may start a connection only when the
     // button itself could be pressed.
-    if (IsWindowEnabled(Controls.startButton) && IsWindowVisible(Controls.startButton))
+    if (IsWindowEnabled(Controls[StartButtonIndex]) && IsWindowVisible(Controls[StartButtonIndex]))
         BeginAction(Start);
 }
 

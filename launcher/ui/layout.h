@@ -1,6 +1,8 @@
 // The fixed layout of the main window as data: the 22 rows of the control table (96-dpi rectangles,
 // classes, styles, ids, fonts, initial texts and states), the font table, and the arithmetic that scales
-// them and places the window in the work area. No window handles here; main_window.cpp walks the tables.
+// them and places the window in the work area. The table is the one source of the controls' ids and
+// initial texts, and its row index names each control everywhere else. No window handles here;
+// main_window.cpp walks the tables.
 #pragma once
 #include <windows.h>
 
@@ -29,6 +31,19 @@ enum ControlIndex {
     ProjectsLabelIndex,
     FooterLabelIndex,
     ControlCount
+};
+
+// Command identifiers of the controls that send commands (every other control has id 0), and of the
+// system-menu item.
+enum {
+    StartButtonId = 100,
+    StopButtonId = 101,
+    RetryButtonId = 102,
+    NewQrButtonId = 103,
+    DeviceNameEditId = 104,
+    DownloadButtonId = 105,
+    RelayComboId = 106,
+    OpenInBrowserCommand = 0x1000,
 };
 
 enum FontIndex { TitleFontIndex, HeadingFontIndex, BodyFontIndex, SmallFontIndex, FontCount, NoFont = -1 };
@@ -61,7 +76,6 @@ enum {
     MainWindowStyle = WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,  // 0x2CA0000
     ClientWidth = 652,
     ClientHeight = 556,
-    DeviceNameMaxChars = 100,
 };
 
 // The two panels and the icon (96-dpi client coordinates). The panel band [PanelTop, PanelBottom) decides
@@ -85,7 +99,7 @@ enum {
     StopButtonX = 342,
 };
 
-// The relay choices of RelayCombo, by index.
+// The relay choices of RelayCombo, by index, which is the RelayProvider value of each.
 extern const wchar_t* const RelayComboItems[2];
 
 // MulDiv(n, dpi, 96): rounded to nearest, halves away from zero.

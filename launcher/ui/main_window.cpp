@@ -11,34 +11,10 @@
 #include "palette.h"
 #include "qr_view.h"
 #include "update_offer.h"
+#include "api/connector_contract.h"
+#include "res/resource.h"
 
-enum { AppIconResource = 101, ConnectorPageUnits = 64 };
-
-// Where the creation step stores each control's handle; null for the seven never addressed again.
-static HWND* const NamedControlSlot[ControlCount] = {
-    nullptr,                     // TitleLabel
-    nullptr,                     // SubtitleLabel
-    &Controls.statusPill,
-    nullptr,                     // QrHeading
-    &Controls.qrView,
-    &Controls.qrPlaceholder,
-    &Controls.pairingCodeLabel,
-    &Controls.newQrButton,
-    nullptr,                     // ConnectionHeading
-    nullptr,                     // DeviceNameCaption
-    &Controls.deviceNameEdit,
-    nullptr,                     // RelayCaption
-    &Controls.relayCombo,
-    &Controls.workbenchLabel,
-    &Controls.startButton,
-    &Controls.stopButton,
-    &Controls.retryButton,
-    &Controls.messageLabel,
-    &Controls.updateLabel,
-    &Controls.downloadButton,
-    &Controls.projectsLabel,
-    nullptr,                     // FooterLabel
-};
+enum { ConnectorPageUnits = 64 };
 
 static HFONT FontOf(int font)
 {
@@ -93,25 +69,22 @@ static LRESULT OnCreate(HWND window)
     Fonts.BodyFont = MakeFont(BodyFontIndex);
     Fonts.SmallFont = MakeFont(SmallFontIndex);
 
-    HWND created[ControlCount];
     for (int i = 0; i < ControlCount; ++i) {
-        created[i] = CreateRow(i);
-        if (NamedControlSlot[i])
-            *NamedControlSlot[i] = created[i];
+        Controls[i] = CreateRow(i);
         if (i == DeviceNameEditIndex) {
-            SendMessageW(created[i], EM_LIMITTEXT, DeviceNameMaxChars, 0);
+            SendMessageW(Controls[i], EM_LIMITTEXT, DeviceNameMaxUnits, 0);
         } else if (i == RelayComboIndex) {
-            SendMessageW(created[i], CB_ADDSTRING, 0, (LPARAM)RelayComboItems[0]);
-            SendMessageW(created[i], CB_ADDSTRING, 0, (LPARAM)RelayComboItems[1]);
-            SendMessageW(created[i], CB_SETCURSEL, 0, 0);
+            SendMessageW(Controls[i], CB_ADDSTRING, 0, (LPARAM)RelayComboItems[0]);
+            SendMessageW(Controls[i], CB_ADDSTRING, 0, (LPARAM)RelayComboItems[1]);
+            SendMessageW(Controls[i], CB_SETCURSEL, 0, 0);
         }
     }
     for (int i = 0; i < ControlCount; ++i)
         if (ControlTable[i].initialState & ControlInitiallyDisabled)
-            EnableWindow(created[i], FALSE);
+            EnableWindow(Controls[i], FALSE);
     for (int i = 0; i < ControlCount; ++i)
         if (ControlTable[i].initialState & ControlInitiallyHidden)
-            ShowWindow(created[i], SW_HIDE);
+            ShowWindow(Controls[i], SW_HIDE);
 
     AppendMenuW(GetSystemMenu(window, FALSE), MF_SEPARATOR, 0, nullptr);
     AppendMenuW(GetSystemMenu(window, FALSE), MF_STRING, OpenInBrowserCommand, L"在浏览器中打开");
@@ -142,13 +115,13 @@ static LRESULT OnPaint(HWND window)
 
 static int StaticTextKindOf(HWND control)
 {
-    if (control == Controls.statusPill)
+    if (control == Controls[StatusPillIndex])
         return StatusPillText;
-    if (control == Controls.messageLabel)
+    if (control == Controls[MessageLabelIndex])
         return MessageText;
-    if (control == Controls.qrPlaceholder)
+    if (control == Controls[QrPlaceholderIndex])
         return PlaceholderText;
-    if (control == Controls.projectsLabel)
+    if (control == Controls[ProjectsLabelIndex])
         return ProjectsText;
     return OrdinaryStaticText;
 }
@@ -306,7 +279,7 @@ int OpenMainWindow(HINSTANCE instance, HANDLE stopEvent, uint16_t port, int show
     WindowRole.dpi = ReadScreenDpi();
     SetUpPalette();
 
-    WindowRole.icon = LoadIconW(instance, MAKEINTRESOURCEW(AppIconResource));
+    WindowRole.icon = LoadIconW(instance, MAKEINTRESOURCEW(AppIconId));
     if (!WindowRole.icon)
         WindowRole.icon = LoadIconW(nullptr, IDI_APPLICATION);
     if (!RegisterClasses(LoadCursorW(nullptr, IDC_ARROW)))

@@ -22,6 +22,16 @@ PaletteColours ChoosePaletteColours(int highContrast, COLORREF windowText, COLOR
     return c;
 }
 
+COLORREF ResolveStatusColour(int colour, const Palette* colours)
+{
+    switch (colour) {
+    case OnlineStatusColour: return OnlineColor;
+    case ConnectingStatusColour: return ConnectingColor;
+    case ErrorStatusColour: return colours->ErrorTextColor;
+    }
+    return colours->MutedTextColor;
+}
+
 int QueryHighContrast()
 {
     HIGHCONTRASTW hc = {};

@@ -10,6 +10,9 @@
 #define NormalErrorTextColor RGB(161, 50, 64)
 #define NormalPanelFill RGB(255, 255, 255)
 #define NormalWindowFill RGB(247, 247, 251)
+// The two status colours that are not palette entries; high contrast leaves them as they are.
+#define OnlineColor RGB(25, 123, 77)
+#define ConnectingColor RGB(144, 85, 21)
 
 // The five palette colours and the fills of its two brushes.
 struct PaletteColours {
@@ -24,6 +27,9 @@ struct PaletteColours {
 
 // windowText and window are the system colours COLOR_WINDOWTEXT and COLOR_WINDOW.
 PaletteColours ChoosePaletteColours(int highContrast, COLORREF windowText, COLORREF window);
+
+// The colour of a StatusColour (window_view.h): the two fixed ones, or the palette's muted or error text.
+COLORREF ResolveStatusColour(int colour, const Palette* colours);
 
 // Non-zero when the system reports high contrast on (read once by RunWindow).
 int QueryHighContrast();

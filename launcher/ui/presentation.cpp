@@ -1,212 +1,239 @@
-// Status presentation: ApplySnapshot writes an accepted status snapshot into the window as a whole (pill,
-// device name, relay choice, workbench line, message, projects, update offer, paired state, buttons and
-// pairing display); ShowUnreachableView replaces it when the connector cannot be read. Called by the
-// controller on the UI thread. Every text goes through SetTextIfChanged, and the pill is repainted only
-// when its colour changes, so a poll that brings nothing new changes nothing on screen.
+// The decisions of the window (see presentation.h): for each situation, the whole of what the window
+// shows as a WindowView. The window is recomputed from the snapshot and the flags each time; the apply
+// step then writes only what differs, so a poll that brings nothing new changes nothing on screen.
 #include "presentation.h"
 #include <stdio.h>
 #include <string.h>
-#include "clock.h"
 #include "control_text.h"
-#include "controller_state.h"
 #include "layout.h"
 #include "qr_view.h"
 #include "update_offer.h"
-#include "window_state.h"
 
 enum { DeviceNameUnits = 512, WorkbenchDetailUnits = 300, MessageUnits = 512, ProjectCountUnits = 300,
        FormattedUnits = 512 };
 
-struct StatePill {
-    const char* state;
+// The pill by connection state, indexed by ConnectionState.
+static const struct {
     const wchar_t* text;
-    int colour;  // which colour, resolved at use: the palette entries may be high-contrast substitutes
+    int colour;
+} StatePills[ConnectionStateCount] = {
+    {L"●  未连接", MutedStatusColour},       // idle
+    {L"●  正在连接", ConnectingStatusColour},  // connecting
+    {L"●  已连接", OnlineStatusColour},        // online
+    {L"●  连接中断", ErrorStatusColour},       // offline
+    {L"●  连接失败", ErrorStatusColour},       // error
 };
-enum { PillOnline, PillMuted, PillConnecting, PillError };
 
-// Any state not listed is shown like "error".
-static const StatePill StatePills[] = {
-    {"online", L"●  已连接", PillOnline},
-    {"idle", L"●  未连接", PillMuted},
-    {"connecting", L"●  正在连接", PillConnecting},
-    {"offline", L"●  连接中断", PillError},
-};
-static const StatePill ErrorPill = {"error", L"●  连接失败", PillError};
-
-static COLORREF PillColour(int which)
+// What the controls said when the window opened, for the situations that bring them back.
+static const wchar_t* InitialText(int control)
 {
-    switch (which) {
-    case PillOnline: return OnlineColor;
-    case PillConnecting: return ConnectingColor;
-    case PillError: return palette.ErrorTextColor;
+    return ControlTable[control].text;
+}
+
+static const int ActionControls[] = {DeviceNameEditIndex, RelayComboIndex, StartButtonIndex,
+                                     StopButtonIndex,     RetryButtonIndex, NewQrButtonIndex};
+
+void SetStatusPill(WindowView* view, const wchar_t* text, int colour)
+{
+    view->statusColour = colour;
+    SetViewText(view, StatusPillIndex, text);
+}
+
+void ClearPairing(WindowView* view)
+{
+    view->pairing.change = WithdrawPairing;
+    SetViewShown(view, QrViewIndex, 0);
+    SetViewShown(view, QrPlaceholderIndex, 1);
+    SetViewText(view, PairingCodeLabelIndex, L"");
+}
+
+// The countdown's label for a code with remainingMs left (more than 0).
+static void SetCountdown(WindowView* view, const wchar_t* code, int64_t remainingMs)
+{
+    wchar_t text[CountdownUnits];
+    if (FormatCountdown(code, remainingMs, text, CountdownUnits))
+        SetViewText(view, PairingCodeLabelIndex, text);
+}
+
+int ShowPairing(const StatusSnapshot* snapshot, int64_t wallNow, WindowView* view)
+{
+    if (snapshot->matrixSize == 0 || snapshot->codeExpiry <= wallNow)
+        return 0;
+    PairingView& p = view->pairing;
+    p.change = ShowPairingCode;
+    p.size = snapshot->matrixSize;
+    p.modules = snapshot->matrixText;
+    DecodeUtf8Strict(snapshot->codeText, p.code, PairingCodeUnits);  // empty when not six units of UTF-8
+    p.expiresAt = snapshot->codeExpiry;
+    SetViewShown(view, QrPlaceholderIndex, 0);
+    SetViewShown(view, QrViewIndex, 1);
+    SetCountdown(view, p.code, p.expiresAt - wallNow);
+    return 1;
+}
+
+int DecideCountdownView(const PairingDisplay* held, int64_t wallNow, WindowView* view)
+{
+    if (held->pairingExpiresAt == 0)
+        return 0;
+    int64_t remaining = held->pairingExpiresAt - wallNow;
+    if (remaining > 0) {
+        SetCountdown(view, held->pairingCode, remaining);
+        return 0;
     }
-    return palette.MutedTextColor;
+    ClearPairing(view);
+    SetViewText(view, QrPlaceholderIndex, L"二维码已过期，正在更新…");
+    return 1;
 }
 
-static int Is(const char* text, const char* keyword)
+void DecideStartControls(const ViewInputs* in, WindowView* view)
 {
-    return text && strcmp(text, keyword) == 0;
-}
-
-void SetStatusPill(const wchar_t* text, COLORREF colour)
-{
-    if (colour != palette.StatusColor) {
-        palette.StatusColor = colour;
-        InvalidateRect(Controls.statusPill, nullptr, TRUE);
-    }
-    SetTextIfChanged(Controls.statusPill, text);
-}
-
-static void Show(HWND control, int visible)
-{
-    ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE);
-}
-
-void RefreshStartControls()
-{
-    const ControllerState& c = Controller;
-    EnableWindow(Controls.relayCombo, !c.actionBusy && !c.connectorUnreachable && !c.stateConnecting);
-    const wchar_t* startText = c.stateConnecting ? L"正在连接…"
-                               : c.relaySwitchRequested ? L"切换并连接"
-                               : c.stateIdle ? L"开始连接"
-                                             : L"重新连接";
-    SetTextIfChanged(Controls.startButton, startText);
-    EnableWindow(Controls.startButton,
-                 !c.actionBusy && !c.connectorUnreachable && c.workbenchReady && !c.stateConnecting);
-    int startVisible = !c.stateOnline || c.relaySwitchRequested;
-    Show(Controls.startButton, startVisible);
+    const int connecting = in->connection == ConnectionConnecting;
+    SetViewEnabled(view, RelayComboIndex, !in->actionBusy && !in->connectorUnreachable && !connecting);
+    const wchar_t* startText = connecting                         ? L"正在连接…"
+                               : in->relaySwitchRequested           ? L"切换并连接"
+                               : in->connection == ConnectionIdle ? InitialText(StartButtonIndex)
+                                                                    : L"重新连接";
+    SetViewText(view, StartButtonIndex, startText);
+    SetViewEnabled(view, StartButtonIndex,
+                   !in->actionBusy && !in->connectorUnreachable && in->workbenchReady && !connecting);
+    const int startShown = in->connection != ConnectionOnline || in->relaySwitchRequested;
+    SetViewShown(view, StartButtonIndex, startShown);
     // While the connection is up StopButton takes StartButton's place; otherwise it sits one row lower.
-    int stopY = startVisible ? StopButtonLowerY : StopButtonUpperY;
-    SetWindowPos(Controls.stopButton, nullptr, Scale(StopButtonX), Scale(stopY), 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    view->stopButtonY = startShown ? StopButtonLowerY : StopButtonUpperY;
 }
 
-static void ApplyDeviceName(const StatusSnapshot* s)
+static void DecideWorkbenchLine(const StatusSnapshot* s, WindowView* view)
 {
-    if (Controller.deviceNameEdited || GetFocus() == Controls.deviceNameEdit)
-        return;
-    wchar_t name[DeviceNameUnits];
-    DecodeUtf8Strict(s->deviceName, name, DeviceNameUnits);
-    // The edit reports the write synchronously (EN_CHANGE); the flag keeps it from counting as the user's.
-    Controller.suppressEditNotify = 1;
-    SetTextIfChanged(Controls.deviceNameEdit, name);
-    Controller.suppressEditNotify = 0;
-}
-
-static void ApplyWorkbenchLine(const StatusSnapshot* s)
-{
-    if (Is(s->workbenchState, "ready")) {
+    if (s->workbench == WorkbenchReady) {
         wchar_t detail[WorkbenchDetailUnits];
         wchar_t text[FormattedUnits];
         DecodeUtf8Strict(s->workbenchDetail, detail, WorkbenchDetailUnits);
         int n = _snwprintf(text, FormattedUnits, L"已找到 Tovix 工作台\r\n%ls", detail);
-        SetTextIfChanged(Controls.workbenchLabel, n >= 0 && n < FormattedUnits ? text : L"");
-    } else if (Is(s->workbenchState, "checking")) {
-        SetTextIfChanged(Controls.workbenchLabel, L"正在检测 Tovix 工作台…");
+        SetViewText(view, WorkbenchLabelIndex, n >= 0 && n < FormattedUnits ? text : L"");
+    } else if (s->workbench == WorkbenchChecking) {
+        SetViewText(view, WorkbenchLabelIndex, L"正在检测 Tovix 工作台…");
     } else {
-        SetTextIfChanged(Controls.workbenchLabel, L"尚未找到可用的 Tovix\r\n请先安装或打开 Tovix 工作台。");
+        SetViewText(view, WorkbenchLabelIndex, L"尚未找到可用的 Tovix\r\n请先安装或打开 Tovix 工作台。");
     }
 }
 
-static void ApplyMessage(const StatusSnapshot* s)
+// The connector's own message always wins; the generic failure text of a failed action fills only an
+// empty one, while the hold lasts.
+static void DecideMessage(const StatusSnapshot* s, const ViewInputs* in, WindowView* view)
 {
     wchar_t message[MessageUnits];
     DecodeUtf8Strict(s->message, message, MessageUnits);
     if (message[0])
-        SetTextIfChanged(Controls.messageLabel, message);
-    else if (TickNow() < Controller.actionErrorUntil)
-        SetTextIfChanged(Controls.messageLabel, L"连接器未能完成操作，请稍后重试。");
+        SetViewText(view, MessageLabelIndex, message);
+    else if (in->tickNow < in->actionErrorUntil)
+        SetViewText(view, MessageLabelIndex, L"连接器未能完成操作，请稍后重试。");
     else
-        SetTextIfChanged(Controls.messageLabel, L"");
+        SetViewText(view, MessageLabelIndex, L"");
 }
 
-static void ApplyProjects(const StatusSnapshot* s)
+static void DecideProjects(const StatusSnapshot* s, WindowView* view)
 {
     wchar_t count[ProjectCountUnits];
     wchar_t text[FormattedUnits];
     DecodeUtf8Strict(s->projectCount, count, ProjectCountUnits);
     int n = count[0] ? _snwprintf(text, FormattedUnits, L"Tovix 工作台 · %ls 个本地项目", count) : -1;
-    SetTextIfChanged(Controls.projectsLabel, n >= 0 && n < FormattedUnits ? text : L"");
+    SetViewText(view, ProjectsLabelIndex, n >= 0 && n < FormattedUnits ? text : L"");
 }
 
 static const wchar_t* PlaceholderText(const StatusSnapshot* s)
 {
-    if (Controller.phonePaired)
+    if (s->pairing == PairingPaired)
         return L"✓  手机已配对\r\n可在手机上继续工作";
-    if (Is(s->state, "connecting"))
-        return L"正在连接，稍后显示二维码…";
-    if (Is(s->state, "online"))
-        return L"正在生成配对二维码…";
-    if (Is(s->state, "offline"))
-        return L"连接恢复后可扫码";
+    switch (s->connection) {
+    case ConnectionConnecting: return L"正在连接，稍后显示二维码…";
+    case ConnectionOnline: return L"正在生成配对二维码…";
+    case ConnectionOffline: return L"连接恢复后可扫码";
+    }
     return L"点击「开始连接」后\r\n用手机相机或「扫一扫」扫码";
 }
 
-void ApplySnapshot(const StatusSnapshot* s)
+SnapshotFacts DecideSnapshotView(const StatusSnapshot* s, const ViewInputs* in, WindowView* view)
 {
-    int online = Is(s->state, "online"), connecting = Is(s->state, "connecting");
-    int offline = Is(s->state, "offline"), idle = Is(s->state, "idle");
-    int ready = Is(s->workbenchState, "ready"), checking = Is(s->workbenchState, "checking");
+    SnapshotFacts facts;
+    facts.connection = s->connection;
+    facts.workbenchReady = s->workbench == WorkbenchReady;
+    facts.phonePaired = s->pairing == PairingPaired;
+    const int online = s->connection == ConnectionOnline, connecting = s->connection == ConnectionConnecting;
+    const int offline = s->connection == ConnectionOffline;
 
-    Controller.connectorUnreachable = 0;
-    Controller.stateOnline = online;
-    Controller.stateIdle = idle;
-    Controller.stateConnecting = connecting;
-    Controller.workbenchReady = ready;
+    SetStatusPill(view, StatePills[s->connection].text, StatePills[s->connection].colour);
 
-    const StatePill* pill = &ErrorPill;
-    for (const StatePill& row : StatePills)
-        if (Is(s->state, row.state))
-            pill = &row;
-    SetStatusPill(pill->text, PillColour(pill->colour));
+    if (!in->deviceNameEdited && !in->deviceNameFocused) {
+        wchar_t name[DeviceNameUnits];
+        DecodeUtf8Strict(s->deviceName, name, DeviceNameUnits);
+        SetViewText(view, DeviceNameEditIndex, name);
+    }
+    SetViewEnabled(view, DeviceNameEditIndex, !online && !connecting);
+    if (!in->relaySwitchRequested)
+        view->relaySelection = s->relay;  // RelayCombo lists the relays in RelayProvider order
 
-    ApplyDeviceName(s);
-    EnableWindow(Controls.deviceNameEdit, !online && !connecting);
+    DecideWorkbenchLine(s, view);
+    SetViewText(view, RetryButtonIndex, InitialText(RetryButtonIndex));  // undoes the unreachable view's text
 
-    if (!Controller.relaySwitchRequested)
-        SendMessageW(Controls.relayCombo, CB_SETCURSEL, Is(s->relayProvider, "thirdparty") ? 1 : 0, 0);
+    // The start controls as they follow from this snapshot; an applied snapshot ends the unreachable view.
+    ViewInputs now = *in;
+    now.connection = facts.connection;
+    now.workbenchReady = facts.workbenchReady;
+    now.connectorUnreachable = 0;
+    DecideStartControls(&now, view);
 
-    ApplyWorkbenchLine(s);
-    SetTextIfChanged(Controls.retryButton, L"重新检测");
-    RefreshStartControls();
+    SetViewEnabled(view, StopButtonIndex, 1);
+    SetViewEnabled(view, RetryButtonIndex, 1);
+    SetViewShown(view, StopButtonIndex, online || connecting || offline);
+    SetViewShown(view, RetryButtonIndex, !online && !connecting && !offline && s->workbench == WorkbenchMissing);
 
-    EnableWindow(Controls.stopButton, TRUE);
-    EnableWindow(Controls.retryButton, TRUE);
-    Show(Controls.stopButton, online || connecting || offline);
-    Show(Controls.retryButton, !online && !connecting && !offline && !ready && !checking);
+    DecideMessage(s, in, view);
+    DecideProjects(s, view);
+    DecideUpdateOffer(s, view);
 
-    ApplyMessage(s);
-    ApplyProjects(s);
-    ShowUpdateOffer(s);
+    SetViewText(view, NewQrButtonIndex, facts.phonePaired ? L"解除配对并生成新码" : InitialText(NewQrButtonIndex));
+    SetViewEnabled(view, NewQrButtonIndex, 1);
+    SetViewShown(view, NewQrButtonIndex, online);
 
-    Controller.phonePaired = Is(s->pairingState, "paired");
-    SetTextIfChanged(Controls.newQrButton, Controller.phonePaired ? L"解除配对并生成新码" : L"生成新二维码");
-    EnableWindow(Controls.newQrButton, TRUE);
-    Show(Controls.newQrButton, online);
-
-    if (ShowPairing(s))
-        return;
-    ClearPairing();
-    SetTextIfChanged(Controls.qrPlaceholder, PlaceholderText(s));
+    if (!ShowPairing(s, in->wallNow, view)) {
+        ClearPairing(view);
+        SetViewText(view, QrPlaceholderIndex, PlaceholderText(s));
+    }
+    return facts;
 }
 
-void ShowUnreachableView()
+void DecideUnreachableView(WindowView* view)
 {
-    Controller.actionBusy = 0;
-    Controller.connectorUnreachable = 1;
-    ClearPairing();
-    SetStatusPill(L"●  服务不可用", palette.MutedTextColor);
-    SetTextIfChanged(Controls.qrPlaceholder, L"暂时无法显示二维码");
-    SetTextIfChanged(Controls.workbenchLabel, L"无法读取本机连接状态");
-    SetTextIfChanged(Controls.messageLabel, L"请检查连接器端口或安装目录中的 connector.log，再重试。");
-    SetTextIfChanged(Controls.projectsLabel, L"");
-    SetTextIfChanged(Controls.retryButton, L"启动连接器");
-    EnableWindow(Controls.deviceNameEdit, FALSE);
-    EnableWindow(Controls.relayCombo, FALSE);
-    EnableWindow(Controls.startButton, FALSE);
-    EnableWindow(Controls.retryButton, TRUE);
-    Show(Controls.startButton, 1);
-    Show(Controls.retryButton, 1);
-    Show(Controls.stopButton, 0);
-    Show(Controls.newQrButton, 0);
+    ClearPairing(view);
+    SetStatusPill(view, L"●  服务不可用", MutedStatusColour);
+    SetViewText(view, QrPlaceholderIndex, L"暂时无法显示二维码");
+    SetViewText(view, WorkbenchLabelIndex, L"无法读取本机连接状态");
+    SetViewText(view, MessageLabelIndex, L"请检查连接器端口或安装目录中的 connector.log，再重试。");
+    SetViewText(view, ProjectsLabelIndex, L"");
+    SetViewText(view, RetryButtonIndex, L"启动连接器");  // pressing it now starts a supervisor
+    SetViewEnabled(view, DeviceNameEditIndex, 0);
+    SetViewEnabled(view, RelayComboIndex, 0);
+    SetViewEnabled(view, StartButtonIndex, 0);
+    SetViewEnabled(view, RetryButtonIndex, 1);
+    SetViewShown(view, StartButtonIndex, 1);
+    SetViewShown(view, RetryButtonIndex, 1);
+    SetViewShown(view, StopButtonIndex, 0);
+    SetViewShown(view, NewQrButtonIndex, 0);
+}
+
+void DecideActionView(WindowView* view)
+{
+    ClearPairing(view);
+    SetViewText(view, QrPlaceholderIndex, L"正在处理，请稍候…");
+    // Only the next snapshot (or the unreachable view) enables them again.
+    for (int control : ActionControls)
+        SetViewEnabled(view, control, 0);
+}
+
+void DecideRestartView(WindowView* view)
+{
+    SetStatusPill(view, InitialText(StatusPillIndex), MutedStatusColour);
+    SetViewText(view, MessageLabelIndex, L"");
+    SetViewText(view, QrPlaceholderIndex, InitialText(QrPlaceholderIndex));
+    SetViewShown(view, RetryButtonIndex, 0);
 }

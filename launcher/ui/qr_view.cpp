@@ -1,18 +1,11 @@
-// The QR view and the pairing countdown: ShowPairing copies a snapshot's symbol and code into
-// PairingDisplay, PaintQr draws the symbol, TickCountdown (every controller tick) writes the time left
-// into PairingCodeLabel and withdraws the code when it expires. Called by ApplySnapshot, BeginAction,
-// ShowUnreachableView and ControllerTick on the UI thread.
+// The QR view: PaintQr draws the symbol that the apply step keeps in Pairing, and the pure helpers that
+// the decisions use for the countdown text and that the paint uses for the symbol's place. The window
+// registers PaintQr as the procedure of the QR view's class.
 #include "qr_view.h"
 #include <stdio.h>
-#include <string.h>
-#include "clock.h"
-#include "control_text.h"
-#include "controller_state.h"
 #include "window_state.h"
 
-PairingDisplay Pairing;
-
-enum { CountdownUnits = 100, PairingCodeUnits = 7, QuietZoneModules = 8 };
+enum { QuietZoneModules = 8 };
 
 // Past 2^31 seconds the minutes no longer fit the format's 32-bit integers: such an expiry (decades
 // away) is shown as the largest countdown that does, which still fits the label.
@@ -45,54 +38,6 @@ QrGeometry ComputeQrGeometry(int width, int height, int modules)
     g.left = (width - modules * g.module) / 2;
     g.top = (height - modules * g.module) / 2;
     return g;
-}
-
-int ShowPairing(const StatusSnapshot* snapshot)
-{
-    int n = snapshot->matrixSize;
-    if (n <= 0 || n > QrMaxModules)
-        return 0;
-    if (snapshot->codeExpiry <= WallNowMs())
-        return 0;
-    size_t bytes = (size_t)n * (size_t)n;
-    if (Pairing.qrSize != n || memcmp(Pairing.qrModules, snapshot->matrixText, bytes) != 0) {
-        Pairing.qrSize = n;
-        memcpy(Pairing.qrModules, snapshot->matrixText, bytes);
-        InvalidateRect(Controls.qrView, nullptr, FALSE);  // PaintQr covers every pixel itself
-    }
-    if (!DecodeUtf8Strict(snapshot->codeText, Pairing.pairingCode, PairingCodeUnits))
-        Pairing.pairingCode[0] = 0;
-    Pairing.pairingExpiresAt = snapshot->codeExpiry;
-    ShowWindow(Controls.qrPlaceholder, SW_HIDE);
-    ShowWindow(Controls.qrView, SW_SHOWNA);
-    TickCountdown();
-    return 1;
-}
-
-void ClearPairing()
-{
-    Pairing.qrSize = 0;
-    Pairing.pairingExpiresAt = 0;
-    Pairing.pairingCode[0] = 0;
-    ShowWindow(Controls.qrView, SW_HIDE);
-    ShowWindow(Controls.qrPlaceholder, SW_SHOWNA);
-    SetTextIfChanged(Controls.pairingCodeLabel, L"");
-}
-
-void TickCountdown()
-{
-    if (Pairing.pairingExpiresAt == 0)
-        return;
-    int64_t remaining = Pairing.pairingExpiresAt - WallNowMs();
-    if (remaining > 0) {
-        wchar_t text[CountdownUnits];
-        if (FormatCountdown(Pairing.pairingCode, remaining, text, CountdownUnits))
-            SetTextIfChanged(Controls.pairingCodeLabel, text);
-        return;
-    }
-    ClearPairing();
-    SetTextIfChanged(Controls.qrPlaceholder, L"二维码已过期，正在更新…");
-    Controller.nextPollAt = 0;  // ask for a fresh code at once
 }
 
 // One row of the symbol as a 1-bit image: a bit per module, padded to 32 bits.

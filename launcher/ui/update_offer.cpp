@@ -1,6 +1,6 @@
-// The update offer: ShowUpdateOffer (a step of ApplySnapshot) shows "发现新版本 %s" and DownloadButton
-// only for a version with an acceptable HTTPS link, and OpenUpdateLink (DownloadButton's command) hands
-// that link to the shell after testing it once more.
+// The update offer: DecideUpdateOffer (a step of the snapshot decision) offers "发现新版本 %s" and
+// DownloadButton only for a version with an acceptable HTTPS link, and OpenUpdateLink (DownloadButton's
+// command) hands that link to the shell after testing it once more.
 #include "update_offer.h"
 #include <windows.h>
 #include <winhttp.h>
@@ -8,8 +8,6 @@
 #include "browser_link.h"
 #include "control_text.h"
 #include "window_state.h"
-
-wchar_t updateUrl[UpdateUrlUnits];
 
 enum { VersionUnits = 300, OfferTextUnits = 512, MaxUpdateUrlChars = UpdateUrlUnits - 1 };
 
@@ -90,24 +88,23 @@ int IsAcceptableUpdateUrl()
     return IsAcceptableUpdateUrlText(updateUrl);
 }
 
-void ShowUpdateOffer(const StatusSnapshot* snapshot)
+void DecideUpdateOffer(const StatusSnapshot* snapshot, WindowView* view)
 {
     wchar_t version[VersionUnits];
     DecodeUtf8Strict(snapshot->newVersion, version, VersionUnits);
-    DecodeUtf8Strict(snapshot->updateLink, updateUrl, UpdateUrlUnits);
-    if (version[0] && IsAcceptableUpdateUrl()) {
-        wchar_t text[OfferTextUnits];
-        int n = _snwprintf(text, OfferTextUnits, L"发现新版本 %ls", version);
-        if (n >= 0 && n < OfferTextUnits) {
-            SetTextIfChanged(Controls.updateLabel, text);
-            ShowWindow(Controls.updateLabel, SW_SHOWNA);
-            ShowWindow(Controls.downloadButton, SW_SHOWNA);
-            return;
-        }
-    }
-    updateUrl[0] = 0;
-    ShowWindow(Controls.updateLabel, SW_HIDE);
-    ShowWindow(Controls.downloadButton, SW_HIDE);
+    view->setUpdateUrl = 1;
+    DecodeUtf8Strict(snapshot->updateLink, view->updateUrl, UpdateUrlUnits);
+    wchar_t text[OfferTextUnits];
+    int n = version[0] && IsAcceptableUpdateUrlText(view->updateUrl)
+                ? _snwprintf(text, OfferTextUnits, L"发现新版本 %ls", version)
+                : -1;
+    int offered = n >= 0 && n < OfferTextUnits;
+    if (offered)
+        SetViewText(view, UpdateLabelIndex, text);
+    else
+        view->updateUrl[0] = 0;  // the label keeps its last text while hidden
+    SetViewShown(view, UpdateLabelIndex, offered);
+    SetViewShown(view, DownloadButtonIndex, offered);
 }
 
 void OpenUpdateLink()

@@ -1,12 +1,13 @@
 // The shared state of the window role (see window_state.h) and Scale. main_window.cpp fills it in while
-// the window opens; the views and the controller read it.
+// the window opens; the apply step keeps the pill colour, the pairing display and the update link.
 #include "window_state.h"
-#include "layout.h"
 
 WindowRoleState WindowRole;
-NamedControls Controls;
+HWND Controls[ControlCount];
 Palette palette;
 WindowFonts Fonts;
+PairingDisplay Pairing;
+wchar_t updateUrl[UpdateUrlUnits];
 
 int Scale(int n)
 {

@@ -1,26 +1,17 @@
-// State of the window role that every UI module shares, and Scale, which reads its dpi. A bottom layer of
-// the window: it uses nothing of it but the layout arithmetic. main_window.cpp writes all of it (RunWindow
-// and the creation step) except Palette.StatusColor, which only SetStatusPill (presentation.cpp) changes.
-// Everything here is touched by the UI thread only.
+// State of the window role that several window modules share, and Scale, which reads its dpi. A bottom
+// layer of the window: it uses nothing of it but the layout table and the view's types. Who writes what:
+// main_window.cpp fills WindowRole, Controls, Fonts and the palette while the window opens; afterwards
+// only the apply step (apply_view.cpp) writes Palette.StatusColor, Pairing and updateUrl. Everything here
+// is touched by the UI thread only.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
+#include "layout.h"
+#include "window_view.h"
 
 typedef int (*StartBackgroundFn)();
 
-// Command identifiers of the controls and the system-menu item.
-enum {
-    StartButtonId = 100,
-    StopButtonId = 101,
-    RetryButtonId = 102,
-    NewQrButtonId = 103,
-    DeviceNameEditId = 104,
-    DownloadButtonId = 105,
-    RelayComboId = 106,
-    OpenInBrowserCommand = 0x1000,
-    RefreshTimerId = 1,
-    RefreshTimerPeriodMs = 200,
-};
+enum { RefreshTimerId = 1, RefreshTimerPeriodMs = 200 };
 
 struct WindowRoleState {
     HINSTANCE instance;
@@ -30,25 +21,6 @@ struct WindowRoleState {
     StartBackgroundFn startBackground;
     int dpi;
     HICON icon;
-};
-
-// The controls addressed after creation; the other seven are never touched again.
-struct NamedControls {
-    HWND statusPill;
-    HWND qrView;
-    HWND qrPlaceholder;
-    HWND pairingCodeLabel;
-    HWND newQrButton;
-    HWND deviceNameEdit;
-    HWND relayCombo;
-    HWND workbenchLabel;
-    HWND startButton;
-    HWND stopButton;
-    HWND retryButton;
-    HWND messageLabel;
-    HWND updateLabel;
-    HWND downloadButton;
-    HWND projectsLabel;
 };
 
 struct Palette {
@@ -69,9 +41,14 @@ struct WindowFonts {
 };
 
 extern WindowRoleState WindowRole;
-extern NamedControls Controls;
+// Every control, by row of the control table (null where a creation failed).
+extern HWND Controls[ControlCount];
 extern Palette palette;
 extern WindowFonts Fonts;
+// The pairing code on show, which the QR view paints and the countdown counts down.
+extern PairingDisplay Pairing;
+// The link of the update offer on show; empty when none is offered.
+extern wchar_t updateUrl[UpdateUrlUnits];
 
 // MulDiv(n, dpi, 96): every layout value is a 96-dpi value passed through here.
 int Scale(int n);

@@ -6,7 +6,6 @@
 #include "texts.h"
 #include "ui/clock.h"
 #include "ui/controller.h"
-#include "ui/qr_view.h"
 #include "ui/window_state.h"
 
 static Doc Idle()
@@ -93,11 +92,11 @@ WINDOW_TEST(EachButtonSendsItsRequestAndAPollFollowsAtOnce)
     OpenWindow();
     ASSERT_TRUE(WaitApplied(IDLE_PILL));
     const ButtonRow rows[] = {
-        {"start", Idle(), IDLE_PILL, &Controls.startButton, "/api/connector/start",
+        {"start", Idle(), IDLE_PILL, &Controls[StartButtonIndex], "/api/connector/start",
          StartBody("书房电脑", "quorbelapi")},
-        {"stop", Online(), ONLINE_PILL, &Controls.stopButton, "/api/connector/stop", "{}"},
-        {"detect", NoWorkbench(), IDLE_PILL, &Controls.retryButton, "/api/connector/desktop/detect", "{}"},
-        {"new code", Online(), ONLINE_PILL, &Controls.newQrButton, "/api/connector/pairing/reset", "{}"},
+        {"stop", Online(), ONLINE_PILL, &Controls[StopButtonIndex], "/api/connector/stop", "{}"},
+        {"detect", NoWorkbench(), IDLE_PILL, &Controls[RetryButtonIndex], "/api/connector/desktop/detect", "{}"},
+        {"new code", Online(), ONLINE_PILL, &Controls[NewQrButtonIndex], "/api/connector/pairing/reset", "{}"},
     };
     for (const ButtonRow& row : rows) {
         SCOPED_TRACE(row.what);
@@ -135,12 +134,12 @@ WINDOW_TEST(StopWhilePollOutstandingDropsThePollAndSendsStopInTheSameTick)
     Advance(2000);
     SendMessageW(H.window, WM_TIMER, RefreshTimerId, 0);
     ASSERT_TRUE(WaitSeen(n + 1, 2000));
-    Click(Controls.stopButton);
+    Click(Controls[StopButtonIndex]);
     Pump(300);
     EXPECT_EQ(n + 1, SeenCount()) << "Stop must wait for the outstanding poll";
     int staleShown = 0;
     ASSERT_TRUE(PumpUntil([&] {
-        staleShown |= Text(Controls.messageLabel) == L"过期的状态";
+        staleShown |= Text(Controls[MessageLabelIndex]) == L"过期的状态";
         return SeenCount() >= n + 3;
     }, 4000));
     std::vector<SeenRequest> seen = Seen();
@@ -148,7 +147,7 @@ WINDOW_TEST(StopWhilePollOutstandingDropsThePollAndSendsStopInTheSameTick)
     EXPECT_GE(seen[n + 1].realAt + 20, seen[n].realAt + 1000);
     EXPECT_EQ("GET", seen[n + 2].method);
     PumpUntil([&] {
-        staleShown |= Text(Controls.messageLabel) == L"过期的状态";
+        staleShown |= Text(Controls[MessageLabelIndex]) == L"过期的状态";
         return false;
     }, 500);
     EXPECT_EQ(0, staleShown);
@@ -162,12 +161,12 @@ WINDOW_TEST(SecondCommandWhileBusyDoesNothingAndControlsWaitForTheSnapshot)
     Pump(300);
     QueueActionAnswer(Answer(200, 800));
     size_t n = SeenCount();
-    Click(Controls.startButton);
-    HWND actionControls[] = {Controls.deviceNameEdit, Controls.relayCombo, Controls.startButton,
-                             Controls.stopButton,     Controls.retryButton, Controls.newQrButton};
+    Click(Controls[StartButtonIndex]);
+    HWND actionControls[] = {Controls[DeviceNameEditIndex], Controls[RelayComboIndex], Controls[StartButtonIndex],
+                             Controls[StopButtonIndex],     Controls[RetryButtonIndex], Controls[NewQrButtonIndex]};
     for (HWND control : actionControls)
         EXPECT_FALSE(Enabled(control));
-    EXPECT_EQ(BUSY_PLACEHOLDER, Text(Controls.qrPlaceholder));
+    EXPECT_EQ(BUSY_PLACEHOLDER, Text(Controls[QrPlaceholderIndex]));
     const int ids[] = {IDOK, StartButtonId, StopButtonId, RetryButtonId, NewQrButtonId};
     for (int id : ids)
         Command(id);
@@ -175,9 +174,9 @@ WINDOW_TEST(SecondCommandWhileBusyDoesNothingAndControlsWaitForTheSnapshot)
     for (int id : ids)
         Command(id);
     // The result leaves the controls alone; the poll that follows restores them.
-    ASSERT_TRUE(PumpUntil([&] { return Enabled(Controls.startButton); }, 4000));
-    EXPECT_TRUE(Enabled(Controls.deviceNameEdit));
-    EXPECT_TRUE(Enabled(Controls.relayCombo));
+    ASSERT_TRUE(PumpUntil([&] { return Enabled(Controls[StartButtonIndex]); }, 4000));
+    EXPECT_TRUE(Enabled(Controls[DeviceNameEditIndex]));
+    EXPECT_TRUE(Enabled(Controls[RelayComboIndex]));
     Pump(500);
     std::vector<SeenRequest> seen = Seen();
     int posts = 0;
@@ -218,7 +217,7 @@ WINDOW_TEST(EnterStartsOnlyWhileStartButtonIsEnabledAndVisible)
     for (const EnterRow& row : rows) {
         SCOPED_TRACE(row.what);
         ShowDocument(row.doc, row.pill);
-        EXPECT_EQ(row.sends == 1, Enabled(Controls.startButton) && Shown(Controls.startButton));
+        EXPECT_EQ(row.sends == 1, Enabled(Controls[StartButtonIndex]) && Shown(Controls[StartButtonIndex]));
         size_t posts = CountSeen("POST");
         PressEnter();
         Pump(600);
@@ -237,14 +236,14 @@ WINDOW_TEST(FailedActionHoldsItsTextFor10s)
     ASSERT_TRUE(WaitApplied(IDLE_PILL));
     Pump(300);
     QueueActionAnswer(Answer(500));
-    Click(Controls.startButton);
-    ASSERT_TRUE(PumpUntil([] { return Text(Controls.messageLabel) == ACTION_FAILED_TEXT; }, 3000));
+    Click(Controls[StartButtonIndex]);
+    ASSERT_TRUE(PumpUntil([] { return Text(Controls[MessageLabelIndex]) == ACTION_FAILED_TEXT; }, 3000));
     // Still held by the poll 8 s after the failure.
     size_t n = SeenCount();
     Advance(8000);
     ASSERT_TRUE(WaitSeen(n + 1, 3000));
     Pump(300);
-    EXPECT_EQ(ACTION_FAILED_TEXT, Text(Controls.messageLabel));
+    EXPECT_EQ(ACTION_FAILED_TEXT, Text(Controls[MessageLabelIndex]));
     // The connector's own message wins while it has one.
     Doc withMessage = Idle();
     withMessage.message = "工作台未响应";
@@ -252,13 +251,13 @@ WINDOW_TEST(FailedActionHoldsItsTextFor10s)
     n = SeenCount();
     Advance(1000);
     ASSERT_TRUE(WaitSeen(n + 1, 3000));
-    EXPECT_TRUE(PumpUntil([] { return Text(Controls.messageLabel) == L"工作台未响应"; }, 2000));
+    EXPECT_TRUE(PumpUntil([] { return Text(Controls[MessageLabelIndex]) == L"工作台未响应"; }, 2000));
     // Past 10 s from the failure an empty message is empty again.
     SetDocument(Idle());
     n = SeenCount();
     Advance(2000);
     ASSERT_TRUE(WaitSeen(n + 1, 3000));
-    EXPECT_TRUE(PumpUntil([] { return Text(Controls.messageLabel).empty(); }, 2000));
+    EXPECT_TRUE(PumpUntil([] { return Text(Controls[MessageLabelIndex]).empty(); }, 2000));
 
     // A dropped connection is a failure too; a following success clears the text at once.
     QueueActionAnswer(Answer(200, 0));
@@ -267,15 +266,15 @@ WINDOW_TEST(FailedActionHoldsItsTextFor10s)
     dropped.holdMs = 0;
     dropped.resetOnClose = 1;
     SetActionAnswer(dropped);
-    Click(Controls.startButton);  // answered 200 by the queued answer
-    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls.startButton); }, 3000));
-    EXPECT_TRUE(Text(Controls.messageLabel).empty());
-    Click(Controls.startButton);  // dropped connection
-    ASSERT_TRUE(PumpUntil([] { return Text(Controls.messageLabel) == ACTION_FAILED_TEXT; }, 3000));
+    Click(Controls[StartButtonIndex]);  // answered 200 by the queued answer
+    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls[StartButtonIndex]); }, 3000));
+    EXPECT_TRUE(Text(Controls[MessageLabelIndex]).empty());
+    Click(Controls[StartButtonIndex]);  // dropped connection
+    ASSERT_TRUE(PumpUntil([] { return Text(Controls[MessageLabelIndex]) == ACTION_FAILED_TEXT; }, 3000));
     SetActionAnswer(Answer(200));
-    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls.startButton); }, 3000));
-    Click(Controls.startButton);
-    EXPECT_TRUE(PumpUntil([] { return Text(Controls.messageLabel).empty(); }, 3000));
+    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls[StartButtonIndex]); }, 3000));
+    Click(Controls[StartButtonIndex]);
+    EXPECT_TRUE(PumpUntil([] { return Text(Controls[MessageLabelIndex]).empty(); }, 3000));
 }
 
 WINDOW_TEST(StartReadsNameAndRelayWhenTheRequestStarts)
@@ -287,18 +286,18 @@ WINDOW_TEST(StartReadsNameAndRelayWhenTheRequestStarts)
     StartConnector(longName);
     OpenWindow();
     ASSERT_TRUE(WaitApplied(IDLE_PILL));
-    ASSERT_EQ(150u, Text(Controls.deviceNameEdit).size());
+    ASSERT_EQ(150u, Text(Controls[DeviceNameEditIndex]).size());
     std::string hundred;
     for (int i = 0; i < 100; ++i)
         hundred += "电";
 
     // A snapshot's name of 150 units goes out cut to 100; with nothing selected the relay is the default.
-    SendMessageW(Controls.relayCombo, CB_SETCURSEL, WPARAM(-1), 0);
+    SendMessageW(Controls[RelayComboIndex], CB_SETCURSEL, WPARAM(-1), 0);
     size_t n = SeenCount();
-    Click(Controls.startButton);
+    Click(Controls[StartButtonIndex]);
     ASSERT_TRUE(WaitSeen(n + 2, 3000));
     EXPECT_EQ(StartBody(hundred.c_str(), "quorbelapi"), Seen()[n].body);
-    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls.startButton); }, 3000));
+    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls[StartButtonIndex]); }, 3000));
 
     // The name typed while a poll holds the action back is the one sent.
     StopTimer();
@@ -309,22 +308,22 @@ WINDOW_TEST(StartReadsNameAndRelayWhenTheRequestStarts)
     Advance(2000);
     SendMessageW(H.window, WM_TIMER, RefreshTimerId, 0);
     ASSERT_TRUE(WaitSeen(n + 1, 2000));
-    Click(Controls.startButton);
-    SetWindowTextW(Controls.deviceNameEdit, L"客厅 \"主机\"\\");
+    Click(Controls[StartButtonIndex]);
+    SetWindowTextW(Controls[DeviceNameEditIndex], L"客厅 \"主机\"\\");
     ASSERT_TRUE(WaitSeen(n + 3, 3000));
     EXPECT_EQ("/api/connector/start", Seen()[n + 1].path);
     EXPECT_EQ(StartBody("客厅 \\\"主机\\\"\\\\", "quorbelapi"), Seen()[n + 1].body);
     RestartTimer();
-    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls.startButton); }, 3000));
+    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls[StartButtonIndex]); }, 3000));
     // Typed once, the name is no longer replaced by snapshots.
-    EXPECT_EQ(L"客厅 \"主机\"\\", Text(Controls.deviceNameEdit));
+    EXPECT_EQ(L"客厅 \"主机\"\\", Text(Controls[DeviceNameEditIndex]));
 
     // The user's choice of "三方中继".
-    SendMessageW(Controls.relayCombo, CB_SETCURSEL, 1, 0);
+    SendMessageW(Controls[RelayComboIndex], CB_SETCURSEL, 1, 0);
     Command(RelayComboId, CBN_SELCHANGE);
-    EXPECT_EQ(START_RELAY_SWITCH, Text(Controls.startButton));
+    EXPECT_EQ(START_RELAY_SWITCH, Text(Controls[StartButtonIndex]));
     n = SeenCount();
-    Click(Controls.startButton);
+    Click(Controls[StartButtonIndex]);
     ASSERT_TRUE(WaitSeen(n + 1, 3000));
     EXPECT_EQ(StartBody("客厅 \\\"主机\\\"\\\\", "thirdparty"), Seen()[n].body);
 }
@@ -335,24 +334,24 @@ WINDOW_TEST(RelaySwitchSurvivesAFailedStartAndEndsWithASuccessfulOne)
     OpenWindow();
     ASSERT_TRUE(WaitApplied(IDLE_PILL));
     Pump(300);
-    SendMessageW(Controls.relayCombo, CB_SETCURSEL, 1, 0);
+    SendMessageW(Controls[RelayComboIndex], CB_SETCURSEL, 1, 0);
     Command(RelayComboId, CBN_SELCHANGE);
-    EXPECT_EQ(START_RELAY_SWITCH, Text(Controls.startButton));
+    EXPECT_EQ(START_RELAY_SWITCH, Text(Controls[StartButtonIndex]));
 
     QueueActionAnswer(Answer(500));
     size_t n = SeenCount();
-    Click(Controls.startButton);
+    Click(Controls[StartButtonIndex]);
     ASSERT_TRUE(WaitSeen(n + 2, 3000));
-    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls.startButton); }, 3000));
-    EXPECT_EQ(START_RELAY_SWITCH, Text(Controls.startButton));
-    EXPECT_EQ(1, SendMessageW(Controls.relayCombo, CB_GETCURSEL, 0, 0));
+    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls[StartButtonIndex]); }, 3000));
+    EXPECT_EQ(START_RELAY_SWITCH, Text(Controls[StartButtonIndex]));
+    EXPECT_EQ(1, SendMessageW(Controls[RelayComboIndex], CB_GETCURSEL, 0, 0));
 
     n = SeenCount();
-    Click(Controls.startButton);
+    Click(Controls[StartButtonIndex]);
     ASSERT_TRUE(WaitSeen(n + 2, 3000));
-    EXPECT_TRUE(PumpUntil([] { return Text(Controls.startButton) == START_IDLE; }, 3000));
+    EXPECT_TRUE(PumpUntil([] { return Text(Controls[StartButtonIndex]) == START_IDLE; }, 3000));
     // The connector's relay applies again once the switch is done.
-    EXPECT_EQ(0, SendMessageW(Controls.relayCombo, CB_GETCURSEL, 0, 0));
+    EXPECT_EQ(0, SendMessageW(Controls[RelayComboIndex], CB_GETCURSEL, 0, 0));
 }
 
 // What a watcher thread saw of the confirmation box and what it did with it.
@@ -405,7 +404,7 @@ WINDOW_TEST(NewCodeAsksOnlyWhenAPhoneIsPaired)
     Pump(300);
     // No phone paired: sent at once, no box.
     size_t n = SeenCount();
-    Click(Controls.newQrButton);
+    Click(Controls[NewQrButtonIndex]);
     EXPECT_EQ(nullptr, FindWindowW(L"#32770", UNPAIR_CAPTION));
     ASSERT_TRUE(WaitSeen(n + 1, 3000));
     EXPECT_EQ("/api/connector/pairing/reset", Seen()[n].path);
@@ -418,12 +417,12 @@ WINDOW_TEST(NewCodeAsksOnlyWhenAPhoneIsPaired)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         ShowDocument(Paired(), ONLINE_PILL);
-        ASSERT_TRUE(PumpUntil([] { return Enabled(Controls.newQrButton); }, 3000));
+        ASSERT_TRUE(PumpUntil([] { return Enabled(Controls[NewQrButtonIndex]); }, 3000));
         size_t posts = CountSeen("POST");
         BoxWatch watch;
         watch.answer = row.answer;
         std::thread watcher(WatchBox, &watch);
-        Click(Controls.newQrButton);  // returns when the box has closed
+        Click(Controls[NewQrButtonIndex]);  // returns when the box has closed
         watcher.join();
         EXPECT_TRUE(watch.found);
         EXPECT_TRUE(watch.textRight);
@@ -445,25 +444,25 @@ WINDOW_TEST(RetryInUnreachableViewStartsSupervisorAndNewGracePeriod)
     OpenWindow();
     Advance(10500);
     ASSERT_TRUE(WaitApplied(UNREACHABLE_PILL, 3000));
-    ASSERT_EQ(RETRY_START_CONNECTOR, Text(Controls.retryButton));
+    ASSERT_EQ(RETRY_START_CONNECTOR, Text(Controls[RetryButtonIndex]));
     Pump(300);
     StopTimer();
     Pump(300);
     size_t n = SeenCount();
     int calls = BackgroundCalls;
-    Click(Controls.retryButton);
+    Click(Controls[RetryButtonIndex]);
     EXPECT_EQ(calls + 1, BackgroundCalls);
-    EXPECT_EQ(STARTING_PILL, Text(Controls.statusPill));
-    EXPECT_EQ(STARTING_PLACEHOLDER, Text(Controls.qrPlaceholder));
-    EXPECT_TRUE(Text(Controls.messageLabel).empty());
-    EXPECT_FALSE(Shown(Controls.retryButton));
+    EXPECT_EQ(STARTING_PILL, Text(Controls[StatusPillIndex]));
+    EXPECT_EQ(STARTING_PLACEHOLDER, Text(Controls[QrPlaceholderIndex]));
+    EXPECT_TRUE(Text(Controls[MessageLabelIndex]).empty());
+    EXPECT_FALSE(Shown(Controls[RetryButtonIndex]));
     // Its own tick polls at once (no timer runs); nothing else is sent.
     ASSERT_TRUE(WaitSeen(n + 1, 2000));
     EXPECT_EQ("GET", Seen()[n].method);
     RestartTimer();
     // Failed polls of the new grace period are silent again...
     ASSERT_TRUE(WaitSeen(n + 3, 5000));
-    EXPECT_EQ(STARTING_PILL, Text(Controls.statusPill));
+    EXPECT_EQ(STARTING_PILL, Text(Controls[StatusPillIndex]));
     EXPECT_EQ(0u, CountSeen("POST"));
     // ...until it runs out.
     Advance(10000);
@@ -483,7 +482,7 @@ WINDOW_TEST(MinimisedWindowSendsActionsButNoPolls)
     size_t n = SeenCount();
     Advance(2000);
     ASSERT_TRUE(WaitSeen(n + 1, 2000));
-    Click(Controls.stopButton);
+    Click(Controls[StopButtonIndex]);
     ShowWindow(H.window, SW_MINIMIZE);
     ASSERT_TRUE(IsIconic(H.window));
     ASSERT_TRUE(WaitSeen(n + 2, 3000));
@@ -500,26 +499,26 @@ WINDOW_TEST(MinimisedWindowSendsActionsButNoPolls)
 
 WINDOW_TEST(CountdownRunsAndExpiresWhileMinimised)
 {
-    StartConnector(CodeDoc(65000));
+    StartConnector(CodeDoc(21, 65000));
     OpenWindow();
     ASSERT_TRUE(WaitApplied(ONLINE_PILL));
-    ASSERT_TRUE(PumpUntil([] { return Text(Controls.pairingCodeLabel).find(L"482915") != std::wstring::npos; },
+    ASSERT_TRUE(PumpUntil([] { return Text(Controls[PairingCodeLabelIndex]).find(L"482913") != std::wstring::npos; },
                           3000));
-    ASSERT_TRUE(Shown(Controls.qrView));
+    ASSERT_TRUE(Shown(Controls[QrViewIndex]));
     ShowWindow(H.window, SW_MINIMIZE);
     Pump(300);
     size_t n = SeenCount();
     Advance(30000, 1);
     Pump(500);
-    std::wstring label = Text(Controls.pairingCodeLabel);
+    std::wstring label = Text(Controls[PairingCodeLabelIndex]);
     EXPECT_NE(std::wstring::npos, label.find(L"剩余 0:3")) << "label after 30 s";
     Advance(40000, 1);
     Pump(500);
-    EXPECT_TRUE(Text(Controls.pairingCodeLabel).empty());
-    EXPECT_EQ(EXPIRED_PLACEHOLDER, Text(Controls.qrPlaceholder));
-    EXPECT_FALSE(Shown(Controls.qrView));
+    EXPECT_TRUE(Text(Controls[PairingCodeLabelIndex]).empty());
+    EXPECT_EQ(EXPIRED_PLACEHOLDER, Text(Controls[QrPlaceholderIndex]));
+    EXPECT_FALSE(Shown(Controls[QrViewIndex]));
     EXPECT_EQ(n, SeenCount());
-    EXPECT_EQ(0u, Controller.nextPollAt);
+    EXPECT_EQ(0u, ControllerStateForTest()->nextPollAt);
     SetDocument(Online());
     ShowWindow(H.window, SW_RESTORE);
     EXPECT_TRUE(WaitSeen(n + 1, 1500));
@@ -533,7 +532,7 @@ WINDOW_TEST(StopEventWhileActionOutstandingClosesAtNextTick)
     Pump(300);
     QueueActionAnswer(Answer(200, 3000));
     size_t n = SeenCount();
-    Click(Controls.stopButton);
+    Click(Controls[StopButtonIndex]);
     ASSERT_TRUE(WaitSeen(n + 1, 2000));
     WatchClosing();
     uint64_t setAt = GetTickCount64();

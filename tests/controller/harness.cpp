@@ -74,19 +74,6 @@ int RunWindowTestChild(const char* fullName)
 
 // ---- status documents ------------------------------------------------------------------------------
 
-Doc CodeDoc(int64_t expiresInMs)
-{
-    Doc doc;
-    doc.state = "online";
-    doc.pairing = "code";
-    doc.expiry = std::to_string(WallNowMs() + expiresInMs);
-    doc.code = "482915";
-    doc.size = "21";
-    for (int i = 0; i < 21 * 21; ++i)
-        doc.matrix += (i * 7 + i / 21) % 3 ? '1' : '0';
-    return doc;
-}
-
 // ---- the scripted connector ------------------------------------------------------------------------
 
 static void AnswerConnector(const LoopbackRequest& request, LoopbackAnswer* answer, void* context)
@@ -340,7 +327,7 @@ void RunSimulated(uint64_t ms, const std::function<void()>& eachStep)
     // machine's load and must not show in the window's schedule.
     const uint64_t step = 100;
     for (uint64_t done = 0; done < ms;) {
-        if (!Controller.requestInFlight || !IsWindow(H.window)) {
+        if (!ControllerStateForTest()->requestInFlight || !IsWindow(H.window)) {
             Advance(step);
             done += step;
         }
@@ -385,7 +372,7 @@ void Command(int id, int code)
 
 bool WaitApplied(const wchar_t* pill, DWORD timeoutMs)
 {
-    return PumpUntil([&] { return Text(Controls.statusPill) == pill; }, timeoutMs);
+    return PumpUntil([&] { return Text(Controls[StatusPillIndex]) == pill; }, timeoutMs);
 }
 
 std::wstring Wide(const char* utf8)

@@ -38,10 +38,6 @@ int RunWindowTestChild(const char* fullName);
     }                                                                       \
     static void name##Body()
 
-// ---- status documents ------------------------------------------------------------------------------
-
-// An online document offering a 21-module code that expires expiresInMs after the window's wall clock.
-Doc CodeDoc(int64_t expiresInMs);
 
 // ---- the scripted connector ------------------------------------------------------------------------
 

@@ -59,7 +59,7 @@ WINDOW_TEST(MinimisedWindowPollsWhenRestored)
     Advance(10500);
     Pump(600);
     EXPECT_EQ(0u, SeenCount());
-    EXPECT_EQ(STARTING_PILL, Text(Controls.statusPill));
+    EXPECT_EQ(STARTING_PILL, Text(Controls[StatusPillIndex]));
     ShowWindow(H.window, SW_RESTORE);
     ASSERT_TRUE(WaitApplied(UNREACHABLE_PILL, 3000));
     EXPECT_EQ(1u, SeenCount());
@@ -73,21 +73,21 @@ WINDOW_TEST(ConnectorComingUpLateShowsOnlyStartUpTexts)
     OpenWindow(SW_SHOWNORMAL, port);
     int wrongText = 0;
     auto startUpLook = [&] {
-        std::wstring pill = Text(Controls.statusPill);
+        std::wstring pill = Text(Controls[StatusPillIndex]);
         if (pill != STARTING_PILL && pill != IDLE_PILL)
             ++wrongText;
-        if (pill == STARTING_PILL && Text(Controls.qrPlaceholder) != STARTING_PLACEHOLDER)
+        if (pill == STARTING_PILL && Text(Controls[QrPlaceholderIndex]) != STARTING_PLACEHOLDER)
             ++wrongText;
-        if (Text(Controls.retryButton) == RETRY_START_CONNECTOR)
+        if (Text(Controls[RetryButtonIndex]) == RETRY_START_CONNECTOR)
             ++wrongText;
         return false;
     };
     PumpUntil(startUpLook, 3000);
-    EXPECT_EQ(STARTING_PILL, Text(Controls.statusPill));
+    EXPECT_EQ(STARTING_PILL, Text(Controls[StatusPillIndex]));
     StartConnector(Doc{}, port);
     EXPECT_TRUE(PumpUntil([&] {
         startUpLook();
-        return Text(Controls.statusPill) == IDLE_PILL;
+        return Text(Controls[StatusPillIndex]) == IDLE_PILL;
     }, 5000));
     EXPECT_EQ(0, wrongText);
 }
@@ -105,13 +105,13 @@ WINDOW_TEST(NeverAnsweringConnector)
     uint64_t opened = GetTickCount64();
     ASSERT_TRUE(WaitSeen(3, 5000));
     EXPECT_LE(SeenCount(), (GetTickCount64() - opened) / 150 + 2);
-    EXPECT_EQ(STARTING_PILL, Text(Controls.statusPill));
-    EXPECT_EQ(STARTING_PLACEHOLDER, Text(Controls.qrPlaceholder));
+    EXPECT_EQ(STARTING_PILL, Text(Controls[StatusPillIndex]));
+    EXPECT_EQ(STARTING_PLACEHOLDER, Text(Controls[QrPlaceholderIndex]));
 
     Advance(9500);
     ASSERT_TRUE(WaitApplied(UNREACHABLE_PILL, 3000));
-    EXPECT_EQ(L"无法读取本机连接状态", Text(Controls.workbenchLabel));
-    EXPECT_EQ(RETRY_START_CONNECTOR, Text(Controls.retryButton));
+    EXPECT_EQ(L"无法读取本机连接状态", Text(Controls[WorkbenchLabelIndex]));
+    EXPECT_EQ(RETRY_START_CONNECTOR, Text(Controls[RetryButtonIndex]));
 
     // Counted from the unreachable view on: the failed poll that brought it may have reached the
     // connector before the jump of 9.5 s above, so its time says nothing about the schedule after it.
@@ -120,7 +120,7 @@ WINDOW_TEST(NeverAnsweringConnector)
     RunSimulated(20000);
     std::vector<SeenRequest> gets = Gets(before);
     ExpectPollEvery2s(gets, TickNow() - start);
-    EXPECT_EQ(UNREACHABLE_PILL, Text(Controls.statusPill));
+    EXPECT_EQ(UNREACHABLE_PILL, Text(Controls[StatusPillIndex]));
 }
 
 struct BadAnswer {
@@ -140,11 +140,11 @@ WINDOW_TEST(AcceptedDocumentEndsGraceAndRejectedDocumentIsAFailedPoll)
     SetDocumentText(crlf);
     OpenWindow();
     ASSERT_TRUE(WaitSeen(3, 5000));
-    EXPECT_EQ(STARTING_PILL, Text(Controls.statusPill));
+    EXPECT_EQ(STARTING_PILL, Text(Controls[StatusPillIndex]));
     SetDocument(good);
     ASSERT_TRUE(WaitApplied(IDLE_PILL));
 
-    Doc codeWhileConnecting = CodeDoc(60000);
+    Doc codeWhileConnecting = CodeDoc(21, 60000);
     codeWhileConnecting.state = "connecting";
     Doc wrongTag;
     wrongTag.tag = "tovix-connector-desktop/1";
@@ -205,5 +205,5 @@ WINDOW_TEST(SteadyStateAsksEvery2sAndChangesNothing)
     EXPECT_GE(gets.size(), 30u);
     EXPECT_EQ(0, ScreenTextWrites());
     EXPECT_EQ(0, ScreenPaints());
-    EXPECT_EQ(ONLINE_PILL, Text(Controls.statusPill));
+    EXPECT_EQ(ONLINE_PILL, Text(Controls[StatusPillIndex]));
 }

@@ -37,7 +37,7 @@ Doc HostileDoc()
 
 Doc HostileCodeDoc()
 {
-    Doc d = CodeDoc(10 * 60 * 1000);
+    Doc d = CodeDoc(21, 10 * 60 * 1000);
     d.deviceName = d.detail = d.message = d.projects = Marker;
     d.relay = "thirdparty";
     return d;
@@ -92,14 +92,14 @@ std::vector<Turn> ValidTurns()
         turns.push_back({state, [state](LoopbackAnswer* a, int id) { Body(a, Render(ValidDoc(id, state))); }, true, 0,
                          false});
     turns.push_back({"code", [](LoopbackAnswer* a, int id) {
-                         Doc d = CodeDoc(10 * 60 * 1000);
+                         Doc d = CodeDoc(21, 10 * 60 * 1000);
                          d.message = ValidText(id);
                          d.projects = std::to_string(id);
                          Body(a, Render(d));
                      }, true, 0, false});
     // Exactly 36 000 bytes: the largest QR symbol, padded in the workbench detail.
     turns.push_back({"36000 bytes", [](LoopbackAnswer* a, int id) {
-                         Doc d = CodeDoc(10 * 60 * 1000);
+                         Doc d = CodeDoc(21, 10 * 60 * 1000);
                          d.size = "177";
                          d.matrix.assign(177 * 177, '0');
                          for (size_t i = 0; i < d.matrix.size(); i += 3)
@@ -271,9 +271,9 @@ WINDOW_TEST(HostileConnectorForTenSimulatedMinutes)
                 leaked = text;
             shown.insert(text);
         }
-        bool thirdParty = SendMessageW(Controls.relayCombo, CB_GETCURSEL, 0, 0) == 1;
-        if ((thirdParty || Text(Controls.statusPill) == L"●  连接失败") && !leaks++)
-            leaked = thirdParty ? L"the third-party relay selected" : Text(Controls.statusPill);
+        bool thirdParty = SendMessageW(Controls[RelayComboIndex], CB_GETCURSEL, 0, 0) == 1;
+        if ((thirdParty || Text(Controls[StatusPillIndex]) == L"●  连接失败") && !leaks++)
+            leaked = thirdParty ? L"the third-party relay selected" : Text(Controls[StatusPillIndex]);
     };
     Doc first = ValidDoc(0, "idle");
     StartConnector(first);
@@ -316,9 +316,9 @@ WINDOW_TEST(HostileConnectorForTenSimulatedMinutes)
     while (TickNow() - simStart < SimulatedMs) {
         Pump(5);
         uint64_t now = TickNow();
-        if (!Controller.requestInFlight && Controller.nextPollAt > now) {
+        if (!ControllerStateForTest()->requestInFlight && ControllerStateForTest()->nextPollAt > now) {
             check();
-            Advance(Controller.nextPollAt - now);
+            Advance(ControllerStateForTest()->nextPollAt - now);
             PostMessageW(H.window, WM_TIMER, RefreshTimerId, 0);
         }
     }

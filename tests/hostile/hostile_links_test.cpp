@@ -12,7 +12,7 @@
 #include <vector>
 #include "api/status_document.h"
 #include "ui/main_window.h"
-#include "ui/presentation.h"
+#include "ui/controller.h"
 #include "ui/update_offer.h"
 
 namespace {
@@ -300,10 +300,10 @@ TEST_F(HostileLinksWindow, OnlyHarmlessLinksAreOfferedAndOpened)
     for (const std::wstring& link : RejectedLinks()) {
         StatusSnapshot s = OfferSnapshot(&texts, "2.0", Utf8(link));
         ApplySnapshot(&s);
-        EXPECT_FALSE(IsWindowVisible(Controls.downloadButton)) << Utf8(link.substr(0, 80));
-        EXPECT_FALSE(IsWindowVisible(Controls.updateLabel)) << Utf8(link.substr(0, 80));
+        EXPECT_FALSE(IsWindowVisible(Controls[DownloadButtonIndex])) << Utf8(link.substr(0, 80));
+        EXPECT_FALSE(IsWindowVisible(Controls[UpdateLabelIndex])) << Utf8(link.substr(0, 80));
         EXPECT_EQ(updateUrl[0], L'\0') << Utf8(link.substr(0, 80));
-        Click(Controls.downloadButton);
+        Click(Controls[DownloadButtonIndex]);
     }
     // The click: a harmless offer is on show, then the link in memory turns hostile before the click.
     for (const std::wstring& link : RejectedLinks()) {
@@ -311,9 +311,9 @@ TEST_F(HostileLinksWindow, OnlyHarmlessLinksAreOfferedAndOpened)
             continue;  // cannot be in updateUrl at all
         StatusSnapshot s = OfferSnapshot(&texts, "2.0", "https://example.com/good");
         ApplySnapshot(&s);
-        ASSERT_TRUE(IsWindowVisible(Controls.downloadButton));
+        ASSERT_TRUE(IsWindowVisible(Controls[DownloadButtonIndex]));
         wcscpy(updateUrl, link.c_str());
-        Click(Controls.downloadButton);
+        Click(Controls[DownloadButtonIndex]);
     }
     // Arrival of harmless links: offered, nothing opened until the click, then exactly the link.
     Pump(1500);
@@ -323,13 +323,13 @@ TEST_F(HostileLinksWindow, OnlyHarmlessLinksAreOfferedAndOpened)
     for (const std::wstring& link : AcceptedLinks()) {
         StatusSnapshot s = OfferSnapshot(&texts, "2.0", Utf8(link));
         ApplySnapshot(&s);
-        EXPECT_TRUE(IsWindowVisible(Controls.downloadButton)) << Utf8(link.substr(0, 80));
+        EXPECT_TRUE(IsWindowVisible(Controls[DownloadButtonIndex])) << Utf8(link.substr(0, 80));
         EXPECT_EQ(std::wstring(updateUrl), link);
         // Wine's ShellExecuteW overruns a 1024-unit command buffer with longer links and crashes the
         // calling process; Windows takes links up to 2083 units. The long link is offered, not clicked.
         if (link.size() >= WineShellLinkLimit)
             continue;
-        Click(Controls.downloadButton);
+        Click(Controls[DownloadButtonIndex]);
         expected.push_back(Utf8(link));
     }
     DWORD deadline = GetTickCount() + 30000;

@@ -43,19 +43,19 @@ WINDOW_TEST(FuzzedDeviceNamesGiveWellFormedStartBodies)
     const int names = 60;
     for (int i = 0; i < names && !::testing::Test::HasFailure(); ++i) {
         SCOPED_TRACE("name " + std::to_string(i) + " (seed " + std::to_string(seed) + ")");
-        ASSERT_TRUE(PumpUntil([] { return Enabled(Controls.startButton) && Shown(Controls.startButton); }, 10000));
+        ASSERT_TRUE(PumpUntil([] { return Enabled(Controls[StartButtonIndex]) && Shown(Controls[StartButtonIndex]); }, 10000));
         std::wstring name = FuzzedName(rng);
-        SetWindowTextW(Controls.deviceNameEdit, name.c_str());
+        SetWindowTextW(Controls[DeviceNameEditIndex], name.c_str());
         int relay = int(rng() % 2);
-        SendMessageW(Controls.relayCombo, CB_SETCURSEL, WPARAM(relay), 0);
+        SendMessageW(Controls[RelayComboIndex], CB_SETCURSEL, WPARAM(relay), 0);
         wchar_t held[512] = {};
-        GetWindowTextW(Controls.deviceNameEdit, held, 512);
+        GetWindowTextW(Controls[DeviceNameEditIndex], held, 512);
         std::wstring expected(held);
         if (expected.size() > 100)
             expected.resize(100);
 
         size_t posts = CountSeen("POST");
-        Click(Controls.startButton);
+        Click(Controls[StartButtonIndex]);
         ASSERT_TRUE(PumpUntil([&] { return CountSeen("POST") > posts; }, 10000)) << "no Start sent";
         SeenRequest start = Seen().back();
         for (const SeenRequest& r : Seen())

@@ -45,6 +45,13 @@ inline const char* BrokenSnapshotInvariant(const char* buffer, size_t size, cons
     int knownState = 0;
     for (const char* state : states) knownState |= strcmp(s.state, state) == 0;
     if (!knownState) return "state";
+    // The values the window uses say the same as the wire text.
+    if (s.connection < 0 || s.connection > 4 || strcmp(s.state, states[s.connection]) != 0) return "connection value";
+    if (s.relay != (strcmp(s.relayProvider, "thirdparty") == 0 ? 1 : 0)) return "relay value";
+    const int workbench = strcmp(s.workbenchState, "ready") == 0 ? 1 : strcmp(s.workbenchState, "checking") == 0 ? 2 : 0;
+    if (s.workbench != workbench) return "workbench value";
+    const int pairing = strcmp(s.pairingState, "code") == 0 ? 2 : strcmp(s.pairingState, "paired") == 0 ? 1 : 0;
+    if (s.pairing != pairing) return "pairing value";
 
     const int code = strcmp(s.pairingState, "code") == 0;
     if (!code) {

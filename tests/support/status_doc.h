@@ -2,6 +2,7 @@
 // ready, no pairing code), and Render, which joins them with line feeds. Shared by the window, controller
 // and hostile-connector tests.
 #pragma once
+#include <stdint.h>
 #include <string>
 
 struct Doc {
@@ -23,3 +24,8 @@ struct Doc {
 };
 
 std::string Render(const Doc& doc);
+
+// An online document offering the code 482913 with an n-module symbol that expires expiresInMs after the
+// window's wall clock. The symbol is matrix when given, else a fixed irregular pattern (PatternModule).
+Doc CodeDoc(int n, int64_t expiresInMs, const std::string& matrix = std::string());
+char PatternModule(int row, int column);

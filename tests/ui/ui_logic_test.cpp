@@ -1,13 +1,19 @@
 // The window's pure logic without windows: scaling and fonts at 96, 120 and 144 dpi, placement in the
 // work area, the palette with high contrast off and on, the static-text colour rule, the countdown text,
-// the QR geometry, strict UTF-8 decoding and the update-link test.
+// the QR geometry, strict UTF-8 decoding, the update-link test, and the decisions of what the window shows
+// (documents and flags in, the whole view out).
 #include <gtest/gtest.h>
+#include <string.h>
+#include <memory>
 #include <string>
 #include "ui/control_text.h"
 #include "ui/layout.h"
 #include "ui/palette.h"
+#include "ui/presentation.h"
 #include "ui/qr_view.h"
 #include "ui/update_offer.h"
+#include "process_util.h"
+#include "status_doc.h"
 
 TEST(Layout, ClientAreaAndFontHeightsScaleWithDpi)
 {
@@ -322,4 +328,463 @@ TEST(UpdateLink, AtMost2048Units)
     EXPECT_TRUE(IsAcceptableUpdateUrlText(HttpsOfLength(2048).c_str()));
     EXPECT_FALSE(IsAcceptableUpdateUrlText(HttpsOfLength(2049).c_str()));
     EXPECT_FALSE(IsAcceptableUpdateUrlText(HttpsOfLength(70000).c_str()));
+}
+
+// ---- The decisions: documents and flags in, the whole view out ------------------------------------------
+
+namespace {
+
+const int64_t Now = 1765000000000LL;  // the wall clock of these cases
+const std::string Kept = "(kept)";
+
+struct Decision {
+    std::string text;  // the rendered document, which the snapshot borrows
+    StatusSnapshot snapshot;
+    WindowView view;
+    SnapshotFacts facts;
+};
+
+ViewInputs Inputs()
+{
+    ViewInputs in = {};
+    in.tickNow = 50000;
+    in.wallNow = Now;
+    return in;
+}
+
+Doc CodeIn(int n, int64_t expiresInMs)
+{
+    Doc d = CodeDoc(n, 0);
+    d.expiry = std::to_string(Now + expiresInMs);
+    return d;
+}
+
+std::unique_ptr<Decision> Decide(const Doc& doc, const ViewInputs& in = Inputs())
+{
+    std::unique_ptr<Decision> d(new Decision);
+    d->text = Render(doc);
+    EXPECT_TRUE(ParseStatusDocument(&d->text[0], &d->snapshot)) << "document rejected";
+    KeepEverything(&d->view);
+    d->facts = DecideSnapshotView(&d->snapshot, &in, &d->view);
+    return d;
+}
+
+std::string TextIn(const WindowView& v, int control)
+{
+    return v.controls[control].setText ? Narrow(v.controls[control].text) : Kept;
+}
+int Shown(const WindowView& v, int control)
+{
+    return v.controls[control].shown;
+}
+int Enabled(const WindowView& v, int control)
+{
+    return v.controls[control].enabled;
+}
+
+std::unique_ptr<WindowView> KeptView()
+{
+    std::unique_ptr<WindowView> v(new WindowView);
+    KeepEverything(v.get());
+    return v;
+}
+
+struct StateRow {
+    const char* name;
+    const char* state;
+    const char* workbench;
+    int relaySwitch;
+    // expected
+    int editEnabled, comboEnabled, startShown, startEnabled;
+    const wchar_t* startText;
+    int stopShown, stopY, retryShown, newQrShown;
+    const wchar_t* pill;
+    int pillColour;
+    const wchar_t* placeholder;
+};
+
+const wchar_t* const IdleHint = L"点击「开始连接」后\r\n用手机相机或「扫一扫」扫码";
+enum { Online = OnlineStatusColour, Connecting = ConnectingStatusColour, Quiet = MutedStatusColour,
+       Failed = ErrorStatusColour };
+
+const StateRow StateRows[] = {
+    {"online", "online", "ready", 0, 0, 1, 0, 1, L"重新连接", 1, 310, 0, 1, L"●  已连接", Online, L"正在生成配对二维码…"},
+    {"online, relay switched", "online", "ready", 1, 0, 1, 1, 1, L"切换并连接", 1, 344, 0, 1, L"●  已连接", Online,
+     L"正在生成配对二维码…"},
+    {"online, no workbench", "online", "", 0, 0, 1, 0, 0, L"重新连接", 1, 310, 0, 1, L"●  已连接", Online,
+     L"正在生成配对二维码…"},
+    {"connecting", "connecting", "ready", 0, 0, 0, 1, 0, L"正在连接…", 1, 344, 0, 0, L"●  正在连接", Connecting,
+     L"正在连接，稍后显示二维码…"},
+    {"connecting, relay switched", "connecting", "ready", 1, 0, 0, 1, 0, L"正在连接…", 1, 344, 0, 0, L"●  正在连接",
+     Connecting, L"正在连接，稍后显示二维码…"},
+    {"offline", "offline", "ready", 0, 1, 1, 1, 1, L"重新连接", 1, 344, 0, 0, L"●  连接中断", Failed, L"连接恢复后可扫码"},
+    {"offline, no workbench", "offline", "missing", 0, 1, 1, 1, 0, L"重新连接", 1, 344, 0, 0, L"●  连接中断", Failed,
+     L"连接恢复后可扫码"},
+    {"offline, relay switched", "offline", "ready", 1, 1, 1, 1, 1, L"切换并连接", 1, 344, 0, 0, L"●  连接中断", Failed,
+     L"连接恢复后可扫码"},
+    {"idle, ready", "idle", "ready", 0, 1, 1, 1, 1, L"开始连接", 0, 344, 0, 0, L"●  未连接", Quiet, IdleHint},
+    {"idle, not ready", "idle", "", 0, 1, 1, 1, 0, L"开始连接", 0, 344, 1, 0, L"●  未连接", Quiet, IdleHint},
+    {"idle, checking", "idle", "checking", 0, 1, 1, 1, 0, L"开始连接", 0, 344, 0, 0, L"●  未连接", Quiet, IdleHint},
+    {"idle, relay switched", "idle", "ready", 1, 1, 1, 1, 1, L"切换并连接", 0, 344, 0, 0, L"●  未连接", Quiet, IdleHint},
+    {"error, ready", "error", "ready", 0, 1, 1, 1, 1, L"重新连接", 0, 344, 0, 0, L"●  连接失败", Failed, IdleHint},
+    {"error, not ready", "error", "Ready", 0, 1, 1, 1, 0, L"重新连接", 0, 344, 1, 0, L"●  连接失败", Failed, IdleHint},
+    {"error, checking", "error", "checking", 0, 1, 1, 1, 0, L"重新连接", 0, 344, 0, 0, L"●  连接失败", Failed, IdleHint},
+};
+
+}  // namespace
+
+TEST(SnapshotView, EveryControlForEveryConnectionState)
+{
+    for (const StateRow& row : StateRows) {
+        SCOPED_TRACE(row.name);
+        Doc doc;
+        doc.state = row.state;
+        doc.workbench = row.workbench;
+        ViewInputs in = Inputs();
+        in.relaySwitchRequested = row.relaySwitch;
+        in.connectorUnreachable = 1;  // an accepted snapshot ends the unreachable view
+        std::unique_ptr<Decision> d = Decide(doc, in);
+        const WindowView& v = d->view;
+        EXPECT_EQ(!strcmp(row.workbench, "ready"), d->facts.workbenchReady);
+        EXPECT_EQ(0, d->facts.phonePaired);
+        EXPECT_EQ(row.editEnabled, Enabled(v, DeviceNameEditIndex));
+        EXPECT_EQ(row.comboEnabled, Enabled(v, RelayComboIndex));
+        EXPECT_EQ(row.startShown, Shown(v, StartButtonIndex));
+        EXPECT_EQ(row.startEnabled, Enabled(v, StartButtonIndex));
+        EXPECT_EQ(Narrow(row.startText), TextIn(v, StartButtonIndex));
+        EXPECT_EQ(row.stopShown, Shown(v, StopButtonIndex));
+        EXPECT_EQ(1, Enabled(v, StopButtonIndex));
+        EXPECT_EQ(row.stopY, v.stopButtonY);
+        EXPECT_EQ(row.retryShown, Shown(v, RetryButtonIndex));
+        EXPECT_EQ(1, Enabled(v, RetryButtonIndex));
+        EXPECT_EQ("重新检测", TextIn(v, RetryButtonIndex));
+        EXPECT_EQ(row.newQrShown, Shown(v, NewQrButtonIndex));
+        EXPECT_EQ(1, Enabled(v, NewQrButtonIndex));
+        EXPECT_EQ("生成新二维码", TextIn(v, NewQrButtonIndex));
+        EXPECT_EQ(Narrow(row.pill), TextIn(v, StatusPillIndex));
+        EXPECT_EQ(row.pillColour, v.statusColour);
+        EXPECT_EQ(Narrow(row.placeholder), TextIn(v, QrPlaceholderIndex));
+        EXPECT_EQ(1, Shown(v, QrPlaceholderIndex));
+        EXPECT_EQ(0, Shown(v, QrViewIndex));
+        EXPECT_EQ(WithdrawPairing, v.pairing.change);
+        EXPECT_EQ("", TextIn(v, PairingCodeLabelIndex));
+        EXPECT_FALSE(Shown(v, StopButtonIndex) && Shown(v, RetryButtonIndex));
+        EXPECT_EQ(row.relaySwitch ? Keep : 0, v.relaySelection);
+    }
+}
+
+TEST(SnapshotView, StatusColoursWithHighContrastOffAndOn)
+{
+    for (int highContrast = 0; highContrast < 2; ++highContrast) {
+        Palette p = PaletteFor(highContrast);
+        EXPECT_EQ(RGB(25, 123, 77), ResolveStatusColour(OnlineStatusColour, &p));
+        EXPECT_EQ(RGB(144, 85, 21), ResolveStatusColour(ConnectingStatusColour, &p));
+        EXPECT_EQ(highContrast ? SysText : RGB(161, 50, 64), ResolveStatusColour(ErrorStatusColour, &p));
+        EXPECT_EQ(highContrast ? SysText : RGB(83, 88, 104), ResolveStatusColour(MutedStatusColour, &p));
+    }
+}
+
+namespace {
+
+// One text of an accepted snapshot: a document (changed from the default idle one) and the flags, and
+// what the control must show, or Kept.
+struct TextRow {
+    const char* name;
+    void (*edit)(Doc*);
+    void (*flags)(ViewInputs*);
+    int control;
+    std::string expected;
+};
+
+void NoFlags(ViewInputs*) {}
+const std::string Failure = "连接器未能完成操作，请稍后重试。";
+
+const TextRow TextRows[] = {
+    {"workbench ready", [](Doc* d) { d->detail = "Tovix 3.2 · D:\\Tovix"; }, NoFlags, WorkbenchLabelIndex,
+     "已找到 Tovix 工作台\r\nTovix 3.2 · D:\\Tovix"},
+    {"workbench checking", [](Doc* d) { d->workbench = "checking"; }, NoFlags, WorkbenchLabelIndex,
+     "正在检测 Tovix 工作台…"},
+    {"workbench empty", [](Doc* d) { d->workbench = ""; }, NoFlags, WorkbenchLabelIndex,
+     "尚未找到可用的 Tovix\r\n请先安装或打开 Tovix 工作台。"},
+    {"workbench READY", [](Doc* d) { d->workbench = "READY"; }, NoFlags, WorkbenchLabelIndex,
+     "尚未找到可用的 Tovix\r\n请先安装或打开 Tovix 工作台。"},
+    {"workbench 'ready '", [](Doc* d) { d->workbench = "ready "; }, NoFlags, WorkbenchLabelIndex,
+     "尚未找到可用的 Tovix\r\n请先安装或打开 Tovix 工作台。"},
+    {"no message", [](Doc*) {}, NoFlags, MessageLabelIndex, ""},
+    {"failed action, 4 s ago", [](Doc*) {}, [](ViewInputs* in) { in->actionErrorUntil = in->tickNow + 6000; },
+     MessageLabelIndex, Failure},
+    {"failed action, 11 s ago", [](Doc*) {}, [](ViewInputs* in) { in->actionErrorUntil = in->tickNow - 1000; },
+     MessageLabelIndex, ""},
+    {"failed action, hold ends now", [](Doc*) {}, [](ViewInputs* in) { in->actionErrorUntil = in->tickNow; },
+     MessageLabelIndex, ""},
+    {"connector's message wins", [](Doc* d) { d->message = "中继暂时不可用"; },
+     [](ViewInputs* in) { in->actionErrorUntil = in->tickNow + 6000; }, MessageLabelIndex, "中继暂时不可用"},
+    {"project count", [](Doc* d) { d->projects = "3"; }, NoFlags, ProjectsLabelIndex, "Tovix 工作台 · 3 个本地项目"},
+    {"project count as sent", [](Doc* d) { d->projects = "约 12"; }, NoFlags, ProjectsLabelIndex,
+     "Tovix 工作台 · 约 12 个本地项目"},
+    {"no project count", [](Doc* d) { d->projects = ""; }, NoFlags, ProjectsLabelIndex, ""},
+    {"paired", [](Doc* d) { d->pairing = "paired"; }, NoFlags, QrPlaceholderIndex, "✓  手机已配对\r\n可在手机上继续工作"},
+    {"paired, the button unpairs", [](Doc* d) { d->pairing = "paired"; }, NoFlags, NewQrButtonIndex,
+     "解除配对并生成新码"},
+    {"paired in another case", [](Doc* d) { d->pairing = "Paired"; }, NoFlags, NewQrButtonIndex, "生成新二维码"},
+    {"device name", [](Doc* d) { d->deviceName = "客厅的电脑"; }, NoFlags, DeviceNameEditIndex, "客厅的电脑"},
+    {"device name edited", [](Doc* d) { d->deviceName = "新名字"; }, [](ViewInputs* in) { in->deviceNameEdited = 1; },
+     DeviceNameEditIndex, Kept},
+    {"device name focused", [](Doc* d) { d->deviceName = "新名字"; }, [](ViewInputs* in) { in->deviceNameFocused = 1; },
+     DeviceNameEditIndex, Kept},
+    // Strict decoding: a free text that is not UTF-8 is shown empty.
+    {"name cut inside a character", [](Doc* d) { d->deviceName = "ab\xE4\xB8"; }, NoFlags, DeviceNameEditIndex, ""},
+    {"detail overlong", [](Doc* d) { d->detail = "\xC0\xAF"; }, NoFlags, WorkbenchLabelIndex, "已找到 Tovix 工作台\r\n"},
+    {"message invalid", [](Doc* d) { d->message = "\xFF"; }, NoFlags, MessageLabelIndex, ""},
+    {"projects surrogate", [](Doc* d) { d->projects = "\xED\xA0\x80"; }, NoFlags, ProjectsLabelIndex, ""},
+    // The longest texts that fit their buffers, and one unit more.
+    {"511-unit name", [](Doc* d) { d->deviceName = std::string(511, 'n'); }, NoFlags, DeviceNameEditIndex,
+     std::string(511, 'n')},
+    {"512-unit name", [](Doc* d) { d->deviceName = std::string(512, 'n'); }, NoFlags, DeviceNameEditIndex, ""},
+    {"299-unit detail", [](Doc* d) { d->detail = std::string(299, 'd'); }, NoFlags, WorkbenchLabelIndex,
+     "已找到 Tovix 工作台\r\n" + std::string(299, 'd')},
+    {"300-unit detail", [](Doc* d) { d->detail = std::string(300, 'd'); }, NoFlags, WorkbenchLabelIndex,
+     "已找到 Tovix 工作台\r\n"},
+    {"511-unit message", [](Doc* d) { d->message = std::string(511, 'm'); }, NoFlags, MessageLabelIndex,
+     std::string(511, 'm')},
+    {"512-unit message", [](Doc* d) { d->message = std::string(512, 'm'); }, NoFlags, MessageLabelIndex, ""},
+    {"299-unit count", [](Doc* d) { d->projects = std::string(299, '9'); }, NoFlags, ProjectsLabelIndex,
+     "Tovix 工作台 · " + std::string(299, '9') + " 个本地项目"},
+    {"300-unit count", [](Doc* d) { d->projects = std::string(300, '9'); }, NoFlags, ProjectsLabelIndex, ""},
+};
+
+}  // namespace
+
+TEST(SnapshotView, TextsOfTheControls)
+{
+    for (const TextRow& row : TextRows) {
+        SCOPED_TRACE(row.name);
+        Doc doc;
+        row.edit(&doc);
+        ViewInputs in = Inputs();
+        row.flags(&in);
+        EXPECT_EQ(row.expected, TextIn(Decide(doc, in)->view, row.control));
+    }
+}
+
+TEST(SnapshotView, PairedPhoneAndTheRelayChoice)
+{
+    Doc doc;
+    doc.pairing = "paired";
+    std::unique_ptr<Decision> d = Decide(doc);
+    EXPECT_EQ(1, d->facts.phonePaired);
+    EXPECT_EQ(0, Shown(d->view, NewQrButtonIndex)) << "only while online";
+    doc.state = "online";
+    EXPECT_EQ(1, Shown(Decide(doc)->view, NewQrButtonIndex));
+
+    doc.relay = "thirdparty";
+    EXPECT_EQ(1, Decide(doc)->view.relaySelection);
+    ViewInputs switched = Inputs();
+    switched.relaySwitchRequested = 1;
+    EXPECT_EQ(Keep, Decide(doc, switched)->view.relaySelection) << "the user's choice stays";
+}
+
+TEST(SnapshotView, ACodeIsShownUntilItExpires)
+{
+    std::unique_ptr<Decision> d = Decide(CodeIn(21, 90500));
+    const WindowView& v = d->view;
+    EXPECT_EQ(ShowPairingCode, v.pairing.change);
+    EXPECT_EQ(21, v.pairing.size);
+    EXPECT_EQ(d->snapshot.matrixText, v.pairing.modules);
+    EXPECT_STREQ(L"482913", v.pairing.code);
+    EXPECT_EQ(Now + 90500, v.pairing.expiresAt);
+    EXPECT_EQ(1, Shown(v, QrViewIndex));
+    EXPECT_EQ(0, Shown(v, QrPlaceholderIndex));
+    EXPECT_EQ(Kept, TextIn(v, QrPlaceholderIndex));
+    EXPECT_EQ("配对码 482913  ·  剩余 1:31", TextIn(v, PairingCodeLabelIndex));
+
+    // A code that expires now or has expired is not shown; the placeholder says a code is coming.
+    for (int64_t in : {int64_t(0), int64_t(-5000)}) {
+        const WindowView& gone = Decide(CodeIn(21, in))->view;
+        EXPECT_EQ(WithdrawPairing, gone.pairing.change) << in;
+        EXPECT_EQ(0, Shown(gone, QrViewIndex));
+        EXPECT_EQ("正在生成配对二维码…", TextIn(gone, QrPlaceholderIndex));
+        EXPECT_EQ("", TextIn(gone, PairingCodeLabelIndex));
+    }
+
+    // A code decades away shows the largest countdown that fits; a code text that is not UTF-8 is empty.
+    Doc distant = CodeIn(21, 0);
+    distant.expiry = "999999999999999";
+    EXPECT_EQ("配对码 482913  ·  剩余 35791394:07", TextIn(Decide(distant)->view, PairingCodeLabelIndex));
+}
+
+TEST(CountdownView, TimeLeftExpiryAndNothingToCount)
+{
+    PairingDisplay held = {};
+    wcscpy(held.pairingCode, L"482913");
+    held.qrSize = 21;
+    held.pairingExpiresAt = Now + 61000;
+    std::unique_ptr<WindowView> v = KeptView();
+    EXPECT_EQ(0, DecideCountdownView(&held, Now, v.get()));
+    EXPECT_EQ("配对码 482913  ·  剩余 1:01", TextIn(*v, PairingCodeLabelIndex));
+    EXPECT_EQ(KeepPairing, v->pairing.change);
+
+    // The first tick at or after the expiry withdraws the code and wants a fresh status at once.
+    v = KeptView();
+    EXPECT_EQ(1, DecideCountdownView(&held, Now + 61000, v.get()));
+    EXPECT_EQ(WithdrawPairing, v->pairing.change);
+    EXPECT_EQ(0, Shown(*v, QrViewIndex));
+    EXPECT_EQ(1, Shown(*v, QrPlaceholderIndex));
+    EXPECT_EQ("二维码已过期，正在更新…", TextIn(*v, QrPlaceholderIndex));
+    EXPECT_EQ("", TextIn(*v, PairingCodeLabelIndex));
+
+    // With no countdown running, nothing is touched.
+    held.pairingExpiresAt = 0;
+    v = KeptView();
+    EXPECT_EQ(0, DecideCountdownView(&held, Now, v.get()));
+    for (int i = 0; i < ControlCount; ++i)
+        EXPECT_EQ(Kept, TextIn(*v, i)) << i;
+    EXPECT_EQ(KeepPairing, v->pairing.change);
+}
+
+TEST(OtherViews, UnreachableViewAndWhatItLeavesAlone)
+{
+    std::unique_ptr<WindowView> v = KeptView();
+    DecideUnreachableView(v.get());
+    EXPECT_EQ("●  服务不可用", TextIn(*v, StatusPillIndex));
+    EXPECT_EQ(MutedStatusColour, v->statusColour);
+    EXPECT_EQ(WithdrawPairing, v->pairing.change);
+    EXPECT_EQ(0, Shown(*v, QrViewIndex));
+    EXPECT_EQ(1, Shown(*v, QrPlaceholderIndex));
+    EXPECT_EQ("暂时无法显示二维码", TextIn(*v, QrPlaceholderIndex));
+    EXPECT_EQ("", TextIn(*v, PairingCodeLabelIndex));
+    EXPECT_EQ("无法读取本机连接状态", TextIn(*v, WorkbenchLabelIndex));
+    EXPECT_EQ("请检查连接器端口或安装目录中的 connector.log，再重试。", TextIn(*v, MessageLabelIndex));
+    EXPECT_EQ("", TextIn(*v, ProjectsLabelIndex));
+    EXPECT_EQ("启动连接器", TextIn(*v, RetryButtonIndex));
+    EXPECT_EQ(0, Enabled(*v, DeviceNameEditIndex));
+    EXPECT_EQ(0, Enabled(*v, RelayComboIndex));
+    EXPECT_EQ(0, Enabled(*v, StartButtonIndex));
+    EXPECT_EQ(1, Enabled(*v, RetryButtonIndex));
+    EXPECT_EQ(1, Shown(*v, StartButtonIndex));
+    EXPECT_EQ(1, Shown(*v, RetryButtonIndex));
+    EXPECT_EQ(0, Shown(*v, StopButtonIndex));
+    EXPECT_EQ(0, Shown(*v, NewQrButtonIndex));
+    // Left alone: the start button's text, StopButton's row, the name, the relay and the update offer.
+    EXPECT_EQ(Kept, TextIn(*v, StartButtonIndex));
+    EXPECT_EQ(Keep, v->stopButtonY);
+    EXPECT_EQ(Kept, TextIn(*v, DeviceNameEditIndex));
+    EXPECT_EQ(Keep, v->relaySelection);
+    EXPECT_EQ(Keep, Shown(*v, UpdateLabelIndex));
+    EXPECT_EQ(Keep, Shown(*v, DownloadButtonIndex));
+    EXPECT_EQ(Keep, Enabled(*v, DownloadButtonIndex));
+    EXPECT_EQ(0, v->setUpdateUrl);
+}
+
+TEST(OtherViews, AnActionInProgressWithdrawsTheCodeOnScreenAndDisablesTheActions)
+{
+    // The window shows a code when the action begins: the code goes, the placeholder says why.
+    std::unique_ptr<Decision> before = Decide(CodeIn(21, 120000));
+    ASSERT_EQ(1, Shown(before->view, QrViewIndex));
+    std::unique_ptr<WindowView> v = KeptView();
+    DecideActionView(v.get());
+    EXPECT_EQ(WithdrawPairing, v->pairing.change);
+    EXPECT_EQ(0, Shown(*v, QrViewIndex));
+    EXPECT_EQ(1, Shown(*v, QrPlaceholderIndex));
+    EXPECT_EQ("正在处理，请稍候…", TextIn(*v, QrPlaceholderIndex));
+    EXPECT_EQ("", TextIn(*v, PairingCodeLabelIndex));
+    const int actions[] = {DeviceNameEditIndex, RelayComboIndex, StartButtonIndex,
+                           StopButtonIndex,     RetryButtonIndex, NewQrButtonIndex};
+    for (int control : actions) {
+        EXPECT_EQ(0, Enabled(*v, control)) << control;
+        EXPECT_EQ(Keep, Shown(*v, control)) << control;
+    }
+    EXPECT_EQ(Keep, Enabled(*v, DownloadButtonIndex)) << "the update offer stays usable";
+    EXPECT_EQ(Keep, v->statusColour);
+    EXPECT_EQ(Kept, TextIn(*v, StatusPillIndex));
+}
+
+TEST(OtherViews, RestartLooksLikeTheStartUp)
+{
+    std::unique_ptr<WindowView> v = KeptView();
+    DecideRestartView(v.get());
+    EXPECT_EQ("●  正在启动", TextIn(*v, StatusPillIndex));
+    EXPECT_EQ(MutedStatusColour, v->statusColour);
+    EXPECT_EQ("", TextIn(*v, MessageLabelIndex));
+    EXPECT_EQ("正在启动连接器…", TextIn(*v, QrPlaceholderIndex));
+    EXPECT_EQ(0, Shown(*v, RetryButtonIndex));
+    EXPECT_EQ(KeepPairing, v->pairing.change);
+    EXPECT_EQ(Kept, TextIn(*v, WorkbenchLabelIndex)) << "the rest of the unreachable view stays";
+}
+
+TEST(OtherViews, StartControlsAfterARelayChange)
+{
+    const struct {
+        const char* name;
+        int32_t connection;
+        int busy, unreachable, ready;
+        int comboEnabled, startEnabled;
+        const char* startText;
+        int stopY;
+    } rows[] = {
+        {"online", ConnectionOnline, 0, 0, 1, 1, 1, "切换并连接", 344},
+        {"connecting", ConnectionConnecting, 0, 0, 1, 0, 0, "正在连接…", 344},
+        {"busy", ConnectionIdle, 1, 0, 1, 0, 0, "切换并连接", 344},
+        {"unreachable", ConnectionIdle, 0, 1, 1, 0, 0, "切换并连接", 344},
+        {"no workbench", ConnectionOffline, 0, 0, 0, 1, 0, "切换并连接", 344},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ViewInputs in = Inputs();
+        in.relaySwitchRequested = 1;
+        in.connection = row.connection;
+        in.actionBusy = row.busy;
+        in.connectorUnreachable = row.unreachable;
+        in.workbenchReady = row.ready;
+        std::unique_ptr<WindowView> v = KeptView();
+        DecideStartControls(&in, v.get());
+        EXPECT_EQ(row.comboEnabled, Enabled(*v, RelayComboIndex));
+        EXPECT_EQ(row.startEnabled, Enabled(*v, StartButtonIndex));
+        EXPECT_EQ(1, Shown(*v, StartButtonIndex));
+        EXPECT_EQ(row.startText, TextIn(*v, StartButtonIndex));
+        EXPECT_EQ(row.stopY, v->stopButtonY);
+        EXPECT_EQ(Kept, TextIn(*v, StopButtonIndex));
+    }
+}
+
+TEST(UpdateOffer, WhatIsOfferedAndWhatIsNot)
+{
+    const std::string host = "https://example.com/";
+    struct {
+        const char* name;
+        std::string version, link;
+        int offered;
+    } rows[] = {
+        {"https with host and path", "3.3.0", host + "download/tovix.exe", 1},
+        {"empty version", "", host + "download/tovix.exe", 0},
+        {"http", "3.3.0", "http://example.com/x", 0},
+        {"user name and password", "3.3.0", "https://user:pw@example.com/x", 0},
+        {"space", "3.3.0", host + "a b", 0},
+        {"backslash", "3.3.0", "https://example.com\\x", 0},
+        {"non-ASCII path", "3.3.0", host + "下载/新版本.exe", 1},
+        {"invalid UTF-8", "3.3.0", host + "\xFF", 0},
+        {"2048 units", "3.3.0", host + std::string(2048 - host.size(), 'a'), 1},
+        {"2049 units", "3.3.0", host + std::string(2049 - host.size(), 'a'), 0},
+        {"299-unit version", std::string(299, 'v'), host + "x", 1},
+        {"300-unit version", std::string(300, 'v'), host + "x", 0},
+        {"version not UTF-8", "ab\xE4\xB8", host + "x", 0},
+        {"empty link", "3.3.0", "", 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Doc doc;
+        doc.newVersion = row.version;
+        doc.link = row.link;
+        const WindowView& v = Decide(doc)->view;
+        EXPECT_EQ(row.offered, Shown(v, UpdateLabelIndex));
+        EXPECT_EQ(row.offered, Shown(v, DownloadButtonIndex));
+        EXPECT_EQ(1, v.setUpdateUrl);
+        if (row.offered) {
+            EXPECT_EQ("发现新版本 " + row.version, TextIn(v, UpdateLabelIndex));
+            EXPECT_EQ(row.link, Narrow(v.updateUrl));
+        } else {
+            EXPECT_STREQ(L"", v.updateUrl);
+            EXPECT_EQ(Kept, TextIn(v, UpdateLabelIndex)) << "a hidden label keeps its text";
+        }
+    }
 }

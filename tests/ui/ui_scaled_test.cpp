@@ -11,7 +11,6 @@
 #include "ui/layout.h"
 #include "ui/main_window.h"
 #include "ui/palette.h"
-#include "ui/qr_view.h"
 #include "ui_support.h"
 
 namespace {
@@ -190,12 +189,12 @@ TEST(Child, ScaledLayout)
 
     // The QR view scales too, and the symbol fills it by the same rule.
     Apply(CodeDoc(21, 600000));
-    Pixels p = CaptureClient(Controls.qrView);
+    Pixels p = CaptureClient(Controls[QrViewIndex]);
     int side = MulDiv(212, dpi, 96), module = side / 29, offset = (side - 21 * module) / 2;
     ASSERT_EQ(side, p.width);
     EXPECT_EQ(0u, p.At(offset, offset)) << "top-left module is dark in the pattern";
     EXPECT_EQ(0xFFFFFFu, p.At(offset - 1, offset));
-    EXPECT_EQ(PatternModule(21, 20, 20) == '1' ? 0u : 0xFFFFFFu,
+    EXPECT_EQ(PatternModule(20, 20) == '1' ? 0u : 0xFFFFFFu,
               p.At(offset + 21 * module - 1, offset + 21 * module - 1));
     EXPECT_EQ(0xFFFFFFu, p.At(offset + 21 * module, offset + 21 * module - 1));
 
@@ -240,12 +239,12 @@ int backgroundStarts;
 // request fails at once) and puts the controller back to rest.
 void Drain()
 {
-    for (int waited = 0; waited < 15000 && (Controller.requestInFlight || Controller.actionPending); waited += 20) {
+    for (int waited = 0; waited < 15000 && (ControllerStateForTest()->requestInFlight || ControllerStateForTest()->actionPending); waited += 20) {
         Pump();
         Sleep(20);
     }
-    ASSERT_FALSE(Controller.requestInFlight || Controller.actionPending);
-    memset(&Controller, 0, sizeof Controller);
+    ASSERT_FALSE(ControllerStateForTest()->requestInFlight || ControllerStateForTest()->actionPending);
+    memset(ControllerStateForTest(), 0, sizeof(ControllerState));
 }
 
 LRESULT Command(int id, int code)
@@ -266,22 +265,22 @@ TEST(Child, Routing)
     Pump();
 
     Command(RelayComboId, 0);
-    EXPECT_EQ(0, Controller.relaySwitchRequested) << "only the selection change counts";
+    EXPECT_EQ(0, ControllerStateForTest()->relaySwitchRequested) << "only the selection change counts";
     Command(RelayComboId, CBN_SELCHANGE);
-    EXPECT_EQ(1, Controller.relaySwitchRequested);
+    EXPECT_EQ(1, ControllerStateForTest()->relaySwitchRequested);
     Drain();
 
     Command(DeviceNameEditId, 0);
-    EXPECT_EQ(0, Controller.deviceNameEdited);
-    Controller.suppressEditNotify = 1;
+    EXPECT_EQ(0, ControllerStateForTest()->deviceNameEdited);
+    ControllerStateForTest()->suppressEditNotify = 1;
     Command(DeviceNameEditId, EN_CHANGE);
-    EXPECT_EQ(0, Controller.deviceNameEdited);
-    Controller.suppressEditNotify = 0;
+    EXPECT_EQ(0, ControllerStateForTest()->deviceNameEdited);
+    ControllerStateForTest()->suppressEditNotify = 0;
     Command(DeviceNameEditId, EN_CHANGE);
-    EXPECT_EQ(1, Controller.deviceNameEdited);
+    EXPECT_EQ(1, ControllerStateForTest()->deviceNameEdited);
     Drain();
 
-    Controller.connectorUnreachable = 1;
+    ControllerStateForTest()->connectorUnreachable = 1;
     Command(RetryButtonId, BN_SETFOCUS);
     EXPECT_EQ(0, backgroundStarts) << "notifications other than a click go nowhere";
     Command(RetryButtonId, 0);
@@ -291,10 +290,10 @@ TEST(Child, Routing)
     const int actions[] = {StopButtonId, NewQrButtonId, RetryButtonId};
     for (int id : actions) {
         Command(id, 0);
-        EXPECT_EQ(1, Controller.actionBusy) << id;
+        EXPECT_EQ(1, ControllerStateForTest()->actionBusy) << id;
         EXPECT_EQ(std::string("正在处理，请稍候…"), [] {
             wchar_t text[64];
-            GetWindowTextW(Controls.qrPlaceholder, text, 64);
+            GetWindowTextW(Controls[QrPlaceholderIndex], text, 64);
             char utf8[200];
             WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, 200, nullptr, nullptr);
             return std::string(utf8);
@@ -304,13 +303,13 @@ TEST(Child, Routing)
 
     // Enter (IDOK) and StartButton start a connection only while StartButton can be pressed.
     for (int id : {int(IDOK), int(StartButtonId)}) {
-        EnableWindow(Controls.startButton, FALSE);
+        EnableWindow(Controls[StartButtonIndex], FALSE);
         Command(id, 0);
-        EXPECT_EQ(0, Controller.actionBusy) << id;
-        EnableWindow(Controls.startButton, TRUE);
-        ShowWindow(Controls.startButton, SW_SHOWNA);
+        EXPECT_EQ(0, ControllerStateForTest()->actionBusy) << id;
+        EnableWindow(Controls[StartButtonIndex], TRUE);
+        ShowWindow(Controls[StartButtonIndex], SW_SHOWNA);
         Command(id, 0);
-        EXPECT_EQ(1, Controller.actionBusy) << id;
+        EXPECT_EQ(1, ControllerStateForTest()->actionBusy) << id;
         Drain();
     }
 

@@ -7,7 +7,7 @@
 #include "ui/clock.h"
 #include "ui/controller.h"
 #include "ui/main_window.h"
-#include "ui/presentation.h"
+#include "ui/controller.h"
 
 static int startBackgroundCalls;
 static HANDLE testStopEvent;
@@ -55,7 +55,7 @@ void PaintNow()
 void ResetWindowState()
 {
     MainWindow();
-    memset(&Controller, 0, sizeof Controller);
+    memset(ControllerStateForTest(), 0, sizeof(ControllerState));
     ShiftClocksForTest(0, 0);
     SetFocus(MainWindow());
     Pump();
@@ -85,29 +85,6 @@ RECT ClientRectOf(HWND control)
     GetWindowRect(control, &r);
     MapWindowPoints(nullptr, MainWindow(), (POINT*)&r, 2);
     return r;
-}
-
-char PatternModule(int, int row, int column)
-{
-    return ((row * 7 + column * 3 + row * column) % 5 < 2) ? '1' : '0';
-}
-
-Doc CodeDoc(int n, int64_t expiresInMs, const std::string& matrix)
-{
-    Doc d;
-    d.state = "online";
-    d.pairing = "code";
-    d.expiry = std::to_string(WallNowMs() + expiresInMs);
-    d.code = "482913";
-    d.size = std::to_string(n);
-    if (matrix.empty()) {
-        for (int r = 0; r < n; ++r)
-            for (int k = 0; k < n; ++k)
-                d.matrix += PatternModule(n, r, k);
-    } else {
-        d.matrix = matrix;
-    }
-    return d;
 }
 
 void Apply(const Doc& doc)

@@ -27,10 +27,6 @@ int IsShown(HWND control);        // WS_VISIBLE of the control itself
 int IsEnabled(HWND control);      // not WS_DISABLED
 RECT ClientRectOf(HWND control);  // window rectangle in main-window client coordinates
 
-// An online document offering the code 482913 with an n-module symbol that expires expiresInMs after the
-// wall clock. The symbol is matrix when given, else a fixed irregular pattern.
-Doc CodeDoc(int n, int64_t expiresInMs, const std::string& matrix = std::string());
-char PatternModule(int n, int row, int column);
 
 // Parses doc with the real parser (it must be accepted) and applies it with ApplySnapshot.
 void Apply(const Doc& doc);

@@ -136,21 +136,21 @@ TEST(MainWindow, NamedControlsAreTheRightOnes)
 {
     std::vector<HWND> c = ChildrenInZOrder();
     ASSERT_EQ(size_t(22), c.size());
-    EXPECT_EQ(c[StatusPillIndex], Controls.statusPill);
-    EXPECT_EQ(c[QrViewIndex], Controls.qrView);
-    EXPECT_EQ(c[QrPlaceholderIndex], Controls.qrPlaceholder);
-    EXPECT_EQ(c[PairingCodeLabelIndex], Controls.pairingCodeLabel);
-    EXPECT_EQ(c[NewQrButtonIndex], Controls.newQrButton);
-    EXPECT_EQ(c[DeviceNameEditIndex], Controls.deviceNameEdit);
-    EXPECT_EQ(c[RelayComboIndex], Controls.relayCombo);
-    EXPECT_EQ(c[WorkbenchLabelIndex], Controls.workbenchLabel);
-    EXPECT_EQ(c[StartButtonIndex], Controls.startButton);
-    EXPECT_EQ(c[StopButtonIndex], Controls.stopButton);
-    EXPECT_EQ(c[RetryButtonIndex], Controls.retryButton);
-    EXPECT_EQ(c[MessageLabelIndex], Controls.messageLabel);
-    EXPECT_EQ(c[UpdateLabelIndex], Controls.updateLabel);
-    EXPECT_EQ(c[DownloadButtonIndex], Controls.downloadButton);
-    EXPECT_EQ(c[ProjectsLabelIndex], Controls.projectsLabel);
+    EXPECT_EQ(c[StatusPillIndex], Controls[StatusPillIndex]);
+    EXPECT_EQ(c[QrViewIndex], Controls[QrViewIndex]);
+    EXPECT_EQ(c[QrPlaceholderIndex], Controls[QrPlaceholderIndex]);
+    EXPECT_EQ(c[PairingCodeLabelIndex], Controls[PairingCodeLabelIndex]);
+    EXPECT_EQ(c[NewQrButtonIndex], Controls[NewQrButtonIndex]);
+    EXPECT_EQ(c[DeviceNameEditIndex], Controls[DeviceNameEditIndex]);
+    EXPECT_EQ(c[RelayComboIndex], Controls[RelayComboIndex]);
+    EXPECT_EQ(c[WorkbenchLabelIndex], Controls[WorkbenchLabelIndex]);
+    EXPECT_EQ(c[StartButtonIndex], Controls[StartButtonIndex]);
+    EXPECT_EQ(c[StopButtonIndex], Controls[StopButtonIndex]);
+    EXPECT_EQ(c[RetryButtonIndex], Controls[RetryButtonIndex]);
+    EXPECT_EQ(c[MessageLabelIndex], Controls[MessageLabelIndex]);
+    EXPECT_EQ(c[UpdateLabelIndex], Controls[UpdateLabelIndex]);
+    EXPECT_EQ(c[DownloadButtonIndex], Controls[DownloadButtonIndex]);
+    EXPECT_EQ(c[ProjectsLabelIndex], Controls[ProjectsLabelIndex]);
 }
 
 TEST(MainWindow, FixedSizeWindowCentredInTheWorkArea)
@@ -184,25 +184,25 @@ TEST(MainWindow, FixedSizeWindowCentredInTheWorkArea)
 
 TEST(MainWindow, ComboItemsAndEditLimit)
 {
-    EXPECT_EQ(2, SendMessageW(Controls.relayCombo, CB_GETCOUNT, 0, 0));
+    EXPECT_EQ(2, SendMessageW(Controls[RelayComboIndex], CB_GETCOUNT, 0, 0));
     wchar_t item[64];
-    SendMessageW(Controls.relayCombo, CB_GETLBTEXT, 0, (LPARAM)item);
+    SendMessageW(Controls[RelayComboIndex], CB_GETLBTEXT, 0, (LPARAM)item);
     EXPECT_EQ(Narrow(L"QuorbelAPI（默认）"), Narrow(item));
-    SendMessageW(Controls.relayCombo, CB_GETLBTEXT, 1, (LPARAM)item);
+    SendMessageW(Controls[RelayComboIndex], CB_GETLBTEXT, 1, (LPARAM)item);
     EXPECT_EQ(Narrow(L"三方中继"), Narrow(item));
-    EXPECT_EQ(0, SendMessageW(Controls.relayCombo, CB_GETCURSEL, 0, 0));
-    EXPECT_EQ(100, SendMessageW(Controls.deviceNameEdit, EM_GETLIMITTEXT, 0, 0));
+    EXPECT_EQ(0, SendMessageW(Controls[RelayComboIndex], CB_GETCURSEL, 0, 0));
+    EXPECT_EQ(100, SendMessageW(Controls[DeviceNameEditIndex], EM_GETLIMITTEXT, 0, 0));
 }
 
 TEST(MainWindow, TypingIntoTheDeviceNameStopsAt100Characters)
 {
     ResetWindowState();
-    EnableWindow(Controls.deviceNameEdit, TRUE);
-    SetFocus(Controls.deviceNameEdit);
+    EnableWindow(Controls[DeviceNameEditIndex], TRUE);
+    SetFocus(Controls[DeviceNameEditIndex]);
     for (int i = 0; i < 130; ++i)
-        SendMessageW(Controls.deviceNameEdit, WM_CHAR, L'a' + i % 26, 0);
-    EXPECT_EQ(size_t(100), TextOf(Controls.deviceNameEdit).size());
-    SetWindowTextW(Controls.deviceNameEdit, L"");
+        SendMessageW(Controls[DeviceNameEditIndex], WM_CHAR, L'a' + i % 26, 0);
+    EXPECT_EQ(size_t(100), TextOf(Controls[DeviceNameEditIndex]).size());
+    SetWindowTextW(Controls[DeviceNameEditIndex], L"");
     ResetWindowState();
 }
 
@@ -275,7 +275,7 @@ TEST(Colours, PanelsBackgroundAndTextColoursReachTheScreen)
 {
     ResetWindowState();
     HWND main = MainWindow();
-    SetTextIfChanged(Controls.messageLabel, L"■■■■");
+    SetTextIfChanged(Controls[MessageLabelIndex], L"■■■■");
     Pixels p = CaptureClient(main);
     ASSERT_EQ(652, p.width);
     EXPECT_EQ(Rgb(RGB(247, 247, 251)), p.At(5, 5)) << "window background";
@@ -287,11 +287,11 @@ TEST(Colours, PanelsBackgroundAndTextColoursReachTheScreen)
     EXPECT_EQ(Rgb(RGB(223, 224, 231)), p.At(400, 92)) << "connection panel outline, top";
     EXPECT_EQ(Rgb(RGB(223, 224, 231)), p.At(400, 517)) << "connection panel outline, bottom";
     EXPECT_EQ(Rgb(RGB(247, 247, 251)), p.At(24, 92)) << "rounded corner";
-    EXPECT_GT(CountColour(p, ClientRectOf(Controls.statusPill), RGB(83, 88, 104)), 10) << "pill text";
-    EXPECT_GT(CountColour(p, ClientRectOf(Controls.messageLabel), RGB(161, 50, 64)), 20) << "message text";
+    EXPECT_GT(CountColour(p, ClientRectOf(Controls[StatusPillIndex]), RGB(83, 88, 104)), 10) << "pill text";
+    EXPECT_GT(CountColour(p, ClientRectOf(Controls[MessageLabelIndex]), RGB(161, 50, 64)), 20) << "message text";
     RECT icon = {24, 24, 63, 63};
     EXPECT_LT(CountColour(p, icon, RGB(247, 247, 251)), 39 * 39) << "the icon is drawn";
-    SetTextIfChanged(Controls.messageLabel, L"");
+    SetTextIfChanged(Controls[MessageLabelIndex], L"");
 }
 
 TEST(SystemMenu, EndsWithSeparatorAndOpenInBrowser)
@@ -331,20 +331,20 @@ TEST(Links, DownloadButtonOpensTheOfferedLinkAndNothingOnceReplacedByAnUnaccepta
     d.newVersion = "3.3.0";
     d.link = "https://example.com/download/tovix-3.3.0.exe";
     Apply(d);
-    ASSERT_TRUE(IsShown(Controls.downloadButton));
-    SendMessageW(Controls.downloadButton, BM_CLICK, 0, 0);
+    ASSERT_TRUE(IsShown(Controls[DownloadButtonIndex]));
+    SendMessageW(Controls[DownloadButtonIndex], BM_CLICK, 0, 0);
     std::vector<std::string> links = stub.Links(1, 15000);
     ASSERT_EQ(size_t(1), links.size());
     EXPECT_EQ(d.link, links[0]);
 
     // The link is tested again at the click: a link that no longer passes opens nothing.
     wcscpy(updateUrl, L"http://example.com/download/tovix-3.3.0.exe");
-    SendMessageW(Controls.downloadButton, BM_CLICK, 0, 0);
+    SendMessageW(Controls[DownloadButtonIndex], BM_CLICK, 0, 0);
     wcscpy(updateUrl, L"https://user:pw@example.com/x");
-    SendMessageW(MainWindow(), WM_COMMAND, MAKEWPARAM(DownloadButtonId, 0), (LPARAM)Controls.downloadButton);
+    SendMessageW(MainWindow(), WM_COMMAND, MAKEWPARAM(DownloadButtonId, 0), (LPARAM)Controls[DownloadButtonIndex]);
     // A following acceptable click shows the two before it opened nothing.
     wcscpy(updateUrl, L"https://example.com/second");
-    SendMessageW(MainWindow(), WM_COMMAND, MAKEWPARAM(DownloadButtonId, 0), (LPARAM)Controls.downloadButton);
+    SendMessageW(MainWindow(), WM_COMMAND, MAKEWPARAM(DownloadButtonId, 0), (LPARAM)Controls[DownloadButtonIndex]);
     links = stub.Links(2, 15000);
     Sleep(1000);
     links = stub.Links(2, 0);
