@@ -9,16 +9,17 @@
 const { loadConfig } = require('./lib/config');
 const { createConnectorState } = require('./lib/connector-state');
 const { createServer } = require('./lib/server');
+const { systemClock } = require('./lib/clock');
 
 function logLine(text) {
   process.stdout.write(`${new Date().toISOString()} ${text}\n`);
 }
 
 // Starts a connector; resolves with { server, state, port, close } once listening, rejects when the port
-// cannot be used. Tests call it with port 0.
-function startConnector(config, log = logLine) {
-  const state = createConnectorState(config, log);
-  const server = createServer(state, { log, defaultDeviceName: config.deviceName });
+// cannot be used. Tests call it with port 0, a log of their own and, to run time faster, a clock.
+function startConnector(config, { log = logLine, clock = systemClock } = {}) {
+  const state = createConnectorState(config, log, clock);
+  const server = createServer(state, { log, clock, defaultDeviceName: config.deviceName });
   return new Promise((resolve, reject) => {
     server.once('error', (err) => { state.close(); reject(err); });
     server.listen(config.port, '127.0.0.1', () => {

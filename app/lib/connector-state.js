@@ -7,6 +7,7 @@
 const fs = require('node:fs');
 const { LIMITS, singleLine } = require('./status-document');
 const { newPairingCode, pairingPayload, qrMatrix } = require('./pairing');
+const { systemClock } = require('./clock');
 
 // Wrong codes allowed against one pairing code before it is replaced, so six digits cannot be guessed.
 const MAX_WRONG_CODES = 5;
@@ -26,7 +27,7 @@ function shortPath(dir) {
   return `${text.slice(0, 3)}\u2026${/^[\udc00-\udfff]/.test(tail) ? tail.slice(1) : tail}`;
 }
 
-function createConnectorState(config, log) {
+function createConnectorState(config, log, clock = systemClock) {
   const s = {
     state: 'idle',
     deviceName: singleLine(config.deviceName, LIMITS.deviceName),
@@ -49,7 +50,7 @@ function createConnectorState(config, log) {
     s.message = MESSAGES[next] || '';
   }
 
-  function clearTimer(t) { if (t) clearTimeout(t); return null; }
+  function clearTimer(t) { if (t) clock.clearTimeout(t); return null; }
 
   function dropCode(reason) {
     expiryTimer = clearTimer(expiryTimer);
@@ -68,9 +69,9 @@ function createConnectorState(config, log) {
       log('pairing payload too long for a QR symbol; no code offered');
       return;
     }
-    const expiresAt = Date.now() + config.codeTtlMs;
+    const expiresAt = clock.now() + config.codeTtlMs;
     s.code = { code, expiresAt, payload, size: symbol.size, bits: symbol.bits, wrongAttempts: 0 };
-    expiryTimer = setTimeout(() => { expiryTimer = null; issueCode('expired'); }, config.codeTtlMs);
+    expiryTimer = clock.setTimeout(() => { expiryTimer = null; issueCode('expired'); }, config.codeTtlMs);
     log(`pairing code issued (${reason}), QR ${symbol.size}x${symbol.size}, expires ${new Date(expiresAt).toISOString()}`);
   }
 
@@ -78,7 +79,7 @@ function createConnectorState(config, log) {
     connectTimer = clearTimer(connectTimer);
     dropCode(reason);
     setState('connecting', reason);
-    connectTimer = setTimeout(() => {
+    connectTimer = clock.setTimeout(() => {
       connectTimer = null;
       setState('online', `simulated relay ${s.relayProvider} answered`);
       issueCode('online');
@@ -110,7 +111,7 @@ function createConnectorState(config, log) {
   // The phone side: pairs when the code is the one on offer and has not expired.
   function pairPhone(code, phoneName) {
     if (s.state !== 'online' || s.paired) return 'not-offered';
-    if (!s.code || s.code.expiresAt <= Date.now()) return 'not-offered';
+    if (!s.code || s.code.expiresAt <= clock.now()) return 'not-offered';
     if (code !== s.code.code) {
       s.code.wrongAttempts += 1;
       log(`wrong pairing code (${s.code.wrongAttempts}/${MAX_WRONG_CODES})`);
@@ -118,7 +119,7 @@ function createConnectorState(config, log) {
       return 'wrong-code';
     }
     dropCode('paired');
-    s.paired = { phoneName, at: Date.now() };
+    s.paired = { phoneName, at: clock.now() };
     log(`phone "${phoneName}" paired`);
     return 'paired';
   }
@@ -152,7 +153,7 @@ function createConnectorState(config, log) {
     const round = ++detectRound;
     if (s.workbench.state !== 'checking') log(`workbench ${s.workbench.state} -> checking`);
     s.workbench = { state: 'checking', detail: '', projectCount: '' };
-    detectTimer = setTimeout(() => {
+    detectTimer = clock.setTimeout(() => {
       detectTimer = null;
       fs.promises.readdir(config.workbenchDir, { withFileTypes: true }).then((entries) => {
         const projects = entries.filter((e) => e.isDirectory() && !e.name.startsWith('.')).length;
@@ -170,7 +171,7 @@ function createConnectorState(config, log) {
   // What the status document and the page show; a code past its expiry is replaced first, so a stalled
   // timer can never leave an expired code on offer.
   function view() {
-    if (s.code && s.code.expiresAt <= Date.now()) issueCode('expired');
+    if (s.code && s.code.expiresAt <= clock.now()) issueCode('expired');
     return {
       state: s.state,
       deviceName: s.deviceName,

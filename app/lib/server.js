@@ -7,6 +7,7 @@ const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
 const { LIMITS, RELAYS, formatStatusDocument, singleLine, updateOffer } = require('./status-document');
+const { systemClock } = require('./clock');
 
 const MAX_BODY_BYTES = 4096;   // the launcher's largest body (a start request) is 346 bytes
 
@@ -34,6 +35,7 @@ function simulateBody(b) {
 
 function createServer(state, options) {
   const log = options.log;
+  const clock = options.clock || systemClock;
   const pages = {};
   for (const [route, page] of Object.entries(PAGES)) {
     pages[route] = { type: page.type, body: fs.readFileSync(path.join(__dirname, '..', 'public', page.file)) };
@@ -163,7 +165,7 @@ function createServer(state, options) {
     if (route === '/api/connector/desktop') {
       send(res, 200, 'text/plain; charset=utf-8', formatStatusDocument(state.view()));
     } else if (route === '/api/connector/snapshot') {
-      sendJson(res, 200, pageSnapshot(state.view()));
+      sendJson(res, 200, pageSnapshot(state.view(), clock.now()));
     } else if (route === '/') {
       send(res, 302, 'text/plain; charset=utf-8', '', { Location: '/connect.html' });
     } else {
@@ -191,11 +193,11 @@ function createServer(state, options) {
 }
 
 // What the demo page needs, as JSON: the same view as the status document plus the payload in clear.
-function pageSnapshot(v) {
+function pageSnapshot(v, now) {
   const p = v.pairing;
   return {
     simulatedRelay: true,
-    now: Date.now(),
+    now,
     state: v.state,
     deviceName: v.deviceName,
     relayProvider: v.relayProvider,

@@ -15,7 +15,7 @@ async function startTestConnector(overrides = {}) {
     port: 0, workbenchDir: overrides.workbenchDir || makeWorkbench(['alpha', 'beta']), deviceName: 'TEST-PC',
     connectDelayMs: 50, detectDelayMs: 20, codeTtlMs: 60000, updateVersion: '', updateLink: '', ...overrides,
   };
-  const running = await startConnector(config, (line) => logs.push(line));
+  const running = await startConnector(config, { log: (line) => logs.push(line) });
   const origin = `http://127.0.0.1:${running.port}`;
 
   function request(method, route, { body, headers = {} } = {}) {
