@@ -19,7 +19,10 @@ function logLine(text) {
 // cannot be used. Tests call it with port 0, a log of their own and, to run time faster, a clock.
 function startConnector(config, { log = logLine, clock = systemClock } = {}) {
   const state = createConnectorState(config, log, clock);
-  const server = createServer(state, { log, clock, defaultDeviceName: config.deviceName });
+  const server = createServer(state, { log, clock, token: config.token, defaultDeviceName: config.deviceName });
+  if (!config.token) {
+    log('warning: TOVIX_MOBILE_CONNECTOR_TOKEN is not set, so the API is open to every program on this computer (for development only)');
+  }
   return new Promise((resolve, reject) => {
     server.once('error', (err) => { state.close(); reject(err); });
     server.listen(config.port, '127.0.0.1', () => {

@@ -3,6 +3,7 @@
 // four actions it posts, the demo page and the page's own requests. Every request that changes state is
 // logged as one line. Nothing a client sends can end the server: bad requests get a 4xx answer.
 
+const crypto = require('node:crypto');
 const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
@@ -10,6 +11,7 @@ const { LIMITS, RELAYS, formatStatusDocument, singleLine, updateOffer } = requir
 const { systemClock } = require('./clock');
 
 const MAX_BODY_BYTES = 4096;   // the launcher's largest body (a start request) is 346 bytes
+const REFUSAL_REPORT_MS = 60000;
 
 const PAGES = {
   '/connect.html': { file: 'connect.html', type: 'text/html; charset=utf-8' },
@@ -33,9 +35,44 @@ function simulateBody(b) {
   return ['offline', 'error', 'restore'].includes(b.event) ? b : null;
 }
 
+// Any other program on this computer can reach the loopback port; only those given the secret (the
+// launcher's window, and the page it opens with the secret in its fragment) may use the API. Both sides
+// are compared as SHA-256 digests in constant time, so the answer time tells nothing about the secret,
+// not even its length. Without a secret everything passes (development).
+function secretCheck(token) {
+  if (!token) return () => true;
+  const digest = (text) => crypto.createHash('sha256').update(text).digest();
+  const expected = digest(`Bearer ${token}`);
+  return (authorization) => crypto.timingSafeEqual(digest(String(authorization ?? '')), expected);
+}
+
+// Requests refused for the secret are counted rather than logged one by one, so that a program knocking
+// without pause cannot fill the log: at most one line a minute says how many there were.
+function refusalReport(log, clock) {
+  let count = 0;
+  let timer = null;
+  function report() {
+    timer = null;
+    if (count) log(`refused ${count} request${count === 1 ? '' : 's'} without the connector secret in the last minute`);
+    count = 0;
+  }
+  return {
+    add() {
+      count += 1;
+      if (!timer) timer = clock.setTimeout(report, REFUSAL_REPORT_MS);
+    },
+    close() {
+      if (timer) clock.clearTimeout(timer);
+      report();
+    },
+  };
+}
+
 function createServer(state, options) {
   const log = options.log;
   const clock = options.clock || systemClock;
+  const hasSecret = secretCheck(options.token);
+  const refusals = refusalReport(log, clock);
   const pages = {};
   for (const [route, page] of Object.entries(PAGES)) {
     pages[route] = { type: page.type, body: fs.readFileSync(path.join(__dirname, '..', 'public', page.file)) };
@@ -96,8 +133,8 @@ function createServer(state, options) {
     send(res, status, 'application/json; charset=utf-8', JSON.stringify(value), extra);
   }
   // An answer sent before the body was read: the rest of the body is not wanted, so the connection closes.
-  function refuse(req, res, status, error) {
-    sendJson(res, status, { error });
+  function refuse(req, res, status, error, extra) {
+    sendJson(res, status, { error }, extra);
     req.resume();
   }
 
@@ -148,6 +185,14 @@ function createServer(state, options) {
   function handle(req, res) {
     const url = req.url || '';
     const route = url.split('?')[0];
+    // The secret first: before it is checked, nothing of the request is looked at. Only the page and its
+    // files are public (the page brings the secret along in its address), so that a route added later
+    // is never open by mistake.
+    if (!(pages[route] || route === '/') && !hasSecret(req.headers.authorization)) {
+      refusals.add();
+      refuse(req, res, 401, 'unauthorized', { 'WWW-Authenticate': 'Bearer' });
+      return;
+    }
     if (!hostAllowed(req.headers.host)) { refuse(req, res, 421, 'host'); return; }
     if (posts[route]) {
       if (req.method === 'POST') handlePost(req, res, posts[route]);
@@ -189,6 +234,7 @@ function createServer(state, options) {
     else socket.destroy();
   });
   server.on('listening', () => { port = server.address().port; });
+  server.on('close', () => refusals.close());
   return server;
 }
 

@@ -1,13 +1,14 @@
 'use strict';
 // The connector's API as the launcher and the demo page use it: each action and its effect on the status
-// documents that follow, the pairing code's life, and the refusals (Origin, Host, body, size, method).
+// documents that follow, the pairing code's life, and the refusals (secret, Origin, Host, body, size,
+// method). Secrets are checked with assert.ok and a message of its own, so that no failure prints one.
 
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const net = require('node:net');
 const path = require('node:path');
-const { startTestConnector, makeWorkbench } = require('../test-support/helpers');
+const { startTestConnector, createTestClock, newToken, makeWorkbench } = require('../test-support/helpers');
 const { parsePairingPayload } = require('../lib/pairing');
 const { MAX_WRONG_CODES } = require('../lib/connector-state');
 
@@ -29,6 +30,8 @@ test('cold start: idle, default relay, workbench detected with its projects', as
   assert.match(s.workbenchDetail, /workbench-[^\/]+$/);
   assert.equal(s.pairingState, '');
   assert.equal(s.newVersion, '');
+  const open = c.logs.filter((l) => /^warning: .*open to every program on this computer/.test(l));
+  assert.equal(open.length, 1, 'without a secret the log says once that the API is open');
 });
 
 test('start: connecting, then online with a code whose QR carries code, device and relay', async (t) => {
@@ -183,6 +186,73 @@ test('an update offer from the configuration appears in the document', async (t)
   const bad = await startTestConnector({ updateVersion: '1.4.0', updateLink: 'http://downloads.example.test/' });
   t.after(bad.close);
   assert.equal((await bad.status()).newVersion, '');
+});
+
+// Every kind of API request, each with a body it would be accepted with, and its answer given the secret.
+const API_REQUESTS = [
+  ['GET', '/api/connector/desktop', undefined, 200], ['HEAD', '/api/connector/desktop', undefined, 200],
+  ['GET', '/api/connector/snapshot', undefined, 200], ['POST', '/api/connector/start', START, 200],
+  ['POST', '/api/connector/desktop/detect', {}, 200], ['POST', '/api/connector/pairing/reset', {}, 200],
+  ['POST', '/api/connector/pairing/pair', { code: '000000' }, 409], ['POST', '/api/connector/simulate', { event: 'error' }, 200],
+  ['POST', '/api/connector/stop', {}, 200], ['GET', '/api/connector/unknown', undefined, 404],
+  ['DELETE', '/api/connector/stop', undefined, 405], ['GET', '/api', undefined, 404],
+];
+
+test('with a secret, API requests without it or with a wrong one get 401 before anything else', async (t) => {
+  const token = newToken();
+  const clock = createTestClock();
+  const c = await startTestConnector({ token, clock, codeTtlMs: 3600000 });
+  t.after(c.close);
+  assert.equal((await c.post('/api/connector/start', START)).status, 200);
+  clock.advance(1000);
+  const before = await c.waitFor((s) => s.pairingState === 'code' && s.workbenchState === 'ready', 'online and detected');
+  const logged = c.logs.length;
+  const other = newToken();
+  const wrong = [undefined, '', 'Bearer', 'Bearer ', `Bearer ${other}`, `Bearer ${token.slice(0, -1)}`, `Bearer ${token}0`,
+    `bearer ${token}`, `Bearer ${token.toUpperCase()}`, `Bearer  ${token}`, token, `Basic ${Buffer.from(`x:${token}`).toString('base64')}`];
+  let refused = 0;
+  for (const [method, route, body] of API_REQUESTS) {
+    for (const [i, authorization] of wrong.entries()) {
+      // A foreign Host and no Origin would be refused too, but the secret is checked first.
+      const headers = { Authorization: authorization, ...(i % 2 ? { Host: 'attacker.example', Origin: undefined } : { Origin: c.origin }) };
+      const res = await c.request(method, route, { body: body && JSON.stringify(body), headers });
+      refused += 1;
+      assert.ok(res.status === 401, `${method} ${route} with wrong secret #${i}: ${res.status}`);
+      assert.equal(res.headers['www-authenticate'], 'Bearer');
+      if (method !== 'HEAD') assert.deepEqual(JSON.parse(res.body), { error: 'unauthorized' });
+      assert.ok(!res.body.includes(token) && !JSON.stringify(res.headers).includes(token), 'the secret is not in the answer');
+    }
+  }
+  // Answered at once, the announced body never read.
+  const early = await new Promise((resolve) => {
+    const socket = net.connect(c.port, '127.0.0.1', () => {
+      socket.write(`POST /api/connector/stop HTTP/1.1\r\nHost: 127.0.0.1:${c.port}\r\nOrigin: ${c.origin}\r\nContent-Length: 100000\r\n\r\n{`);
+    });
+    let text = '';
+    socket.on('data', (d) => { text += d; if (text.includes('\r\n\r\n')) { socket.destroy(); resolve(text); } });
+    socket.on('error', () => resolve(text));
+  });
+  assert.match(early, /^HTTP\/1\.1 401 /);
+  refused += 1;
+  assert.equal((await c.request('GET', '/connect.html', { headers: { Authorization: undefined } })).status, 200, 'the page is public');
+  assert.equal((await c.request('GET', '/', { headers: { Authorization: undefined } })).status, 302);
+
+  const after = await c.status();
+  assert.deepEqual(after, before, 'nothing changed');
+  assert.deepEqual(c.logs.slice(logged), [], 'no line per refused request');
+  clock.advance(60000);
+  assert.deepEqual(c.logs.slice(logged), [`refused ${refused} requests without the connector secret in the last minute`]);
+  clock.advance(120000);
+  assert.equal(c.logs.length, logged + 1, 'no refusals, no line');
+
+  // With the secret, the same requests are answered as always.
+  for (const [method, route, body, status] of API_REQUESTS) {
+    const res = await c.request(method, route, { body: body && JSON.stringify(body), headers: { Origin: c.origin } });
+    assert.equal(res.status, status, `${method} ${route} with the secret`);
+  }
+  assert.equal((await c.status()).state, 'idle', 'the stop was done');
+  assert.ok(!c.logs.some((l) => l.includes(token)), 'the secret is not in the log');
+  assert.ok(!c.logs.some((l) => l.startsWith('warning: ')), 'with a secret the API is not open');
 });
 
 test('POSTs need exactly the loopback Origin with our port', async (t) => {

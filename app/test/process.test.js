@@ -9,7 +9,7 @@ const http = require('node:http');
 const net = require('node:net');
 const path = require('node:path');
 const { resolvePort, DEFAULT_PORT } = require('../lib/config');
-const { makeWorkbench } = require('../test-support/helpers');
+const { makeWorkbench, newToken } = require('../test-support/helpers');
 
 const SCRIPT = path.join(__dirname, '..', 'connector.js');
 
@@ -28,9 +28,9 @@ function run(env) {
   return { child, exited, output: () => out };
 }
 
-function get(port, route) {
+function get(port, route, headers = {}) {
   return new Promise((resolve, reject) => {
-    http.get({ host: '127.0.0.1', port, path: route, agent: false }, (res) => {
+    http.get({ host: '127.0.0.1', port, path: route, agent: false, headers }, (res) => {
       let body = '';
       res.on('data', (d) => { body += d; });
       res.on('end', () => resolve({ status: res.statusCode, body }));
@@ -58,22 +58,27 @@ test('a port already in use ends the connector with 1 and says why', async () =>
   }
 });
 
-test('started from the environment it serves its port, logs the simulation and ends on SIGTERM with 0', async () => {
+test('started from the environment it serves its port to the secret\'s holders, logs the simulation and ends on SIGTERM with 0', async () => {
   const port = await freePort();
-  const p = run({ TOVIX_MOBILE_CONNECTOR_PORT: String(port), TOVIX_WORKBENCH_DIR: makeWorkbench(['a']),
-    TOVIX_CONNECTOR_DEVICE_NAME: 'ENV-PC', TOVIX_CONNECTOR_DETECT_MS: '0' });
+  const token = newToken();
+  const p = run({ TOVIX_MOBILE_CONNECTOR_PORT: String(port), TOVIX_MOBILE_CONNECTOR_TOKEN: token,
+    TOVIX_WORKBENCH_DIR: makeWorkbench(['a']), TOVIX_CONNECTOR_DEVICE_NAME: 'ENV-PC', TOVIX_CONNECTOR_DETECT_MS: '0' });
   try {
     let answer = null;
     for (let i = 0; i < 100 && !answer; i++) {
-      answer = await get(port, '/api/connector/desktop').catch(() => null);
+      answer = await get(port, '/api/connector/desktop', { Authorization: `Bearer ${token}` }).catch(() => null);
       if (!answer) await new Promise((r) => setTimeout(r, 50));
     }
     assert.ok(answer, p.output());
     assert.equal(answer.status, 200);
     assert.equal(answer.body.split('\n')[2], 'ENV-PC');
+    assert.equal((await get(port, '/api/connector/desktop')).status, 401);
     assert.match(p.output(), /SIMULATED/);
+    assert.doesNotMatch(p.output(), /open to every program/);
   } finally {
     p.child.kill('SIGTERM');
   }
   assert.equal(await p.exited, 0);
+  assert.match(p.output(), /refused 1 request without the connector secret/, 'the count is written at the end');
+  assert.ok(!p.output().includes(token), 'the secret is not in the log');
 });
