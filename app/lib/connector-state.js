@@ -9,8 +9,17 @@ const { LIMITS, singleLine } = require('./status-document');
 const { newPairingCode, pairingPayload, qrMatrix } = require('./pairing');
 const { systemClock } = require('./clock');
 
-// Wrong codes allowed against one pairing code before it is replaced, so six digits cannot be guessed.
+// Wrong codes in a row before the code on offer is replaced, so six digits cannot be guessed. The count
+// goes on across codes that expire or are reset, so that waiting for a new code does not restart it.
 const MAX_WRONG_CODES = 5;
+// After each such replacement pairing pauses, for 30 s the first time and twice as long each further time
+// in a row, at most 15 minutes. A person who mistypes a few times never meets a pause; a program that
+// guesses without pause gets 500 guesses a day, a chance of 0.05 % to pair.
+const PAUSE_FIRST_MS = 30000;
+const PAUSE_MAX_MS = 15 * 60000;
+// The pauses start again from 30 s after a pairing, or after two hours without a wrong code: a guesser
+// who keeps quiet that long to start over guesses less than one who goes on at 15 minutes a round.
+const PAUSE_RESET_QUIET_MS = 2 * 3600000;
 
 const MESSAGES = {
   offline: '与中继服务的连接已中断（模拟中继），恢复后可继续。',
@@ -33,7 +42,7 @@ function createConnectorState(config, log, clock = systemClock) {
     deviceName: singleLine(config.deviceName, LIMITS.deviceName),
     relayProvider: 'quorbelapi',
     workbench: { state: 'checking', detail: '', projectCount: '' },
-    code: null,          // { code, expiresAt, payload, size, bits, wrongAttempts }
+    code: null,          // { code, expiresAt, payload, size, bits }
     paired: null,        // { phoneName, at }
     message: '',
   };
@@ -42,6 +51,8 @@ function createConnectorState(config, log, clock = systemClock) {
   let detectTimer = null;
   let detectRound = 0;
   let closed = false;
+  // Guessing: wrong codes in a row, replacements for them in a row, the last wrong code, the pause's end.
+  let guard = { wrong: 0, replacements: 0, lastWrongAt: -Infinity, pausedUntil: 0 };
 
   function setState(next, reason) {
     if (s.state === next) return;
@@ -70,7 +81,7 @@ function createConnectorState(config, log, clock = systemClock) {
       return;
     }
     const expiresAt = clock.now() + config.codeTtlMs;
-    s.code = { code, expiresAt, payload, size: symbol.size, bits: symbol.bits, wrongAttempts: 0 };
+    s.code = { code, expiresAt, payload, size: symbol.size, bits: symbol.bits };
     expiryTimer = clock.setTimeout(() => { expiryTimer = null; issueCode('expired'); }, config.codeTtlMs);
     log(`pairing code issued (${reason}), QR ${symbol.size}x${symbol.size}, expires ${new Date(expiresAt).toISOString()}`);
   }
@@ -108,18 +119,35 @@ function createConnectorState(config, log, clock = systemClock) {
     issueCode('reset');
   }
 
-  // The phone side: pairs when the code is the one on offer and has not expired.
+  // Milliseconds until pairing is possible again after too many wrong codes; 0 when it is now.
+  function pairingPauseMs() {
+    return Math.max(0, guard.pausedUntil - clock.now());
+  }
+
+  // The phone side: pairs when the code is the one on offer and has not expired, unless pairing pauses.
   function pairPhone(code, phoneName) {
+    if (pairingPauseMs() > 0) return 'paused';
     if (s.state !== 'online' || s.paired) return 'not-offered';
     if (!s.code || s.code.expiresAt <= clock.now()) return 'not-offered';
+    const now = clock.now();
     if (code !== s.code.code) {
-      s.code.wrongAttempts += 1;
-      log(`wrong pairing code (${s.code.wrongAttempts}/${MAX_WRONG_CODES})`);
-      if (s.code.wrongAttempts >= MAX_WRONG_CODES) issueCode('too many wrong codes');
+      if (now - guard.lastWrongAt >= PAUSE_RESET_QUIET_MS) guard = { ...guard, wrong: 0, replacements: 0 };
+      guard.lastWrongAt = now;
+      guard.wrong += 1;
+      log(`wrong pairing code (${guard.wrong}/${MAX_WRONG_CODES})`);
+      if (guard.wrong >= MAX_WRONG_CODES) {
+        guard.wrong = 0;
+        guard.replacements += 1;
+        const pause = Math.min(PAUSE_FIRST_MS * 2 ** (guard.replacements - 1), PAUSE_MAX_MS);
+        guard.pausedUntil = now + pause;
+        issueCode('too many wrong codes');
+        log(`pairing paused for ${pause / 1000} s (replacement ${guard.replacements} for wrong codes in a row)`);
+      }
       return 'wrong-code';
     }
+    guard = { wrong: 0, replacements: 0, lastWrongAt: -Infinity, pausedUntil: 0 };
     dropCode('paired');
-    s.paired = { phoneName, at: clock.now() };
+    s.paired = { phoneName, at: now };
     log(`phone "${phoneName}" paired`);
     return 'paired';
   }
@@ -193,7 +221,9 @@ function createConnectorState(config, log, clock = systemClock) {
     detectTimer = clearTimer(detectTimer);
   }
 
-  return { start, stop, resetPairing, pairPhone, simulate, detect, view, close };
+  return { start, stop, resetPairing, pairPhone, pairingPauseMs, simulate, detect, view, close };
 }
 
-module.exports = { MAX_WRONG_CODES, DETAIL_PATH_UNITS, shortPath, createConnectorState };
+module.exports = {
+  MAX_WRONG_CODES, PAUSE_FIRST_MS, PAUSE_MAX_MS, PAUSE_RESET_QUIET_MS, DETAIL_PATH_UNITS, shortPath, createConnectorState,
+};

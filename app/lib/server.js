@@ -102,8 +102,14 @@ function createServer(state, options) {
       return [200, { ok: true }];
     }],
     // The phone's side, played by the demo page: pair with the code shown.
+    // While pairing pauses after too many wrong codes, every attempt gets 429 and the time left.
     '/api/connector/pairing/pair': [pairBody, (b) => {
       const phone = singleLine(b.phoneName, 40) || '演示手机';
+      const pause = state.pairingPauseMs();
+      if (pause > 0) {
+        log(`request pair phone="${phone}" refused: pairing paused after too many wrong codes`);
+        return [429, { error: 'cooling-down', retryAfterMs: pause }, { 'Retry-After': String(Math.ceil(pause / 1000)) }];
+      }
       log(`request pair phone="${phone}"`);
       const result = state.pairPhone(b.code, phone);
       return result === 'paired' ? [200, { ok: true }] : [409, { error: result }];
@@ -177,8 +183,8 @@ function createServer(state, options) {
         sendJson(res, 400, { error: 'shape' });
         return;
       }
-      const [code, answer] = action(body);
-      sendJson(res, code, answer);
+      const [code, answer, headers] = action(body);
+      sendJson(res, code, answer, headers);
     });
   }
 

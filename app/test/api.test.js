@@ -10,7 +10,9 @@ const net = require('node:net');
 const path = require('node:path');
 const { startTestConnector, createTestClock, newToken, makeWorkbench } = require('../test-support/helpers');
 const { parsePairingPayload } = require('../lib/pairing');
-const { MAX_WRONG_CODES } = require('../lib/connector-state');
+const {
+  MAX_WRONG_CODES, PAUSE_FIRST_MS, PAUSE_MAX_MS, PAUSE_RESET_QUIET_MS, createConnectorState,
+} = require('../lib/connector-state');
 
 const START = { deviceName: 'Büro-PC "α"', relayProvider: 'thirdparty' };
 
@@ -119,11 +121,14 @@ test('pairing reset gives a new code and symbol, also after a phone paired', asy
   assert.notEqual(third.matrix, second.matrix);
 });
 
-test('a phone pairs only with the current code; too many wrong codes replace it', async (t) => {
-  const c = await startTestConnector();
+test('a phone pairs only with the current code; too many wrong codes replace it and pause pairing', async (t) => {
+  const clock = createTestClock();
+  const c = await startTestConnector({ clock, codeTtlMs: 3600000 });
   t.after(c.close);
   assert.equal((await c.post('/api/connector/pairing/pair', { code: '000000' })).status, 409, 'not online');
-  const s = await online(c);
+  await c.post('/api/connector/start', START);
+  clock.advance(1000);
+  const s = await c.waitFor((x) => x.pairingState === 'code', 'a pairing code');
   const wrong = s.code === '000000' ? '000001' : '000000';
   for (let i = 1; i < MAX_WRONG_CODES; i++) {
     assert.equal((await c.post('/api/connector/pairing/pair', { code: wrong })).status, 409);
@@ -132,6 +137,16 @@ test('a phone pairs only with the current code; too many wrong codes replace it'
   assert.equal((await c.post('/api/connector/pairing/pair', { code: wrong })).status, 409);
   const replaced = await c.status();
   assert.notEqual(replaced.matrix, s.matrix);
+  // Now even the right code waits, and the answer says how long.
+  for (const [advance, left] of [[0, PAUSE_FIRST_MS], [PAUSE_FIRST_MS - 1500, 1500]]) {
+    clock.advance(advance);
+    const paused = await c.post('/api/connector/pairing/pair', { code: replaced.code });
+    assert.equal(paused.status, 429);
+    assert.deepEqual(JSON.parse(paused.body), { error: 'cooling-down', retryAfterMs: left });
+    assert.equal(paused.headers['retry-after'], String(Math.ceil(left / 1000)));
+  }
+  assert.ok(c.logs.includes('pairing paused for 30 s (replacement 1 for wrong codes in a row)'));
+  clock.advance(1500);
   assert.equal((await c.post('/api/connector/pairing/pair', { code: s.code })).status, 409, 'old code is dead');
   assert.equal((await c.post('/api/connector/pairing/pair', { code: replaced.code, phoneName: 'Pixel' })).status, 200);
   const paired = await c.status();
@@ -141,8 +156,87 @@ test('a phone pairs only with the current code; too many wrong codes replace it'
   await c.post('/api/connector/stop');
   assert.equal((await c.status()).pairingState, 'paired');
   await c.post('/api/connector/start', START);
+  clock.advance(1000);
   await c.waitFor((x) => x.state === 'online', 'online again');
   assert.equal((await c.status()).pairingState, 'paired');
+});
+
+// The connector's state alone on a test clock, online with a code, and a guesser who knows the code and
+// always sends another one, so that no guess pairs by chance. guess() counts the guesses on each code.
+function guessedState() {
+  const clock = createTestClock();
+  const config = { deviceName: 'PC', workbenchDir: '', connectDelayMs: 0, detectDelayMs: 0, codeTtlMs: 300000, updateVersion: '', updateLink: '' };
+  const state = createConnectorState(config, () => {}, clock);
+  state.start('PC', 'quorbelapi');
+  clock.advance(0);
+  const perCode = new Map();
+  function guess() {
+    const code = state.view().pairing;
+    perCode.set(code, (perCode.get(code) || 0) + 1);
+    return state.pairPhone(String((Number(code.code) + 1) % 1000000).padStart(6, '0'), 'guesser');
+  }
+  return { clock, state, guess, perCode };
+}
+
+test('the pause grows 30 s, 60 s, ... 15 min; a pairing or two quiet hours start it again', () => {
+  const { clock, state, guess } = guessedState();
+  const round = () => {
+    for (let i = 0; i < MAX_WRONG_CODES; i++) assert.equal(guess(), 'wrong-code');
+    const pause = state.pairingPauseMs();
+    assert.equal(guess(), 'paused');
+    clock.advance(pause);
+    return pause;
+  };
+  const pauses = Array.from({ length: 8 }, round);
+  assert.deepEqual(pauses, [30000, 60000, 120000, 240000, 480000, 900000, 900000, 900000]);
+  assert.equal(PAUSE_MAX_MS, 900000);
+  // Each round ends with its pause, so the quiet time since the last wrong code has begun already.
+  clock.advance(PAUSE_RESET_QUIET_MS - PAUSE_MAX_MS - 1);
+  assert.equal(round(), PAUSE_MAX_MS, 'not quiet for long enough');
+  clock.advance(PAUSE_RESET_QUIET_MS - PAUSE_MAX_MS);
+  assert.equal(round(), PAUSE_FIRST_MS, 'quiet for two hours');
+  // Wrong codes count on across an expired code; a pairing starts everything again.
+  for (let i = 1; i < MAX_WRONG_CODES; i++) guess();
+  clock.advance(300000);
+  guess();
+  assert.equal(state.pairingPauseMs(), 60000);
+  clock.advance(60000);
+  guess();
+  guess();
+  assert.equal(state.pairingPauseMs(), 0, 'mistyping twice is not noticed');
+  assert.equal(state.pairPhone(state.view().pairing.code, 'phone'), 'paired');
+  state.resetPairing();
+  assert.equal(round(), PAUSE_FIRST_MS);
+});
+
+// A day of guessing: without pause (each guess as soon as allowed), or resting two quiet hours after
+// every restAfter replacements to start the pauses again. The chance to pair is exact: each code is
+// uniformly random among 10^6 and the guesser tries distinct values on it.
+function guessDay(restAfter = Infinity) {
+  const { clock, state, guess, perCode } = guessedState();
+  const end = clock.now() + 24 * 3600000;
+  let replacements = 0;
+  while (clock.now() < end) {
+    const pause = state.pairingPauseMs();
+    if (pause > 0) { clock.advance(pause); continue; }
+    assert.equal(guess(), 'wrong-code');
+    if (state.pairingPauseMs() > 0 && ++replacements % restAfter === 0) clock.advance(PAUSE_RESET_QUIET_MS);
+  }
+  state.close();
+  const guesses = [...perCode.values()].reduce((a, b) => a + b, 0);
+  const chance = 1 - [...perCode.values()].reduce((p, m) => p * (1 - m / 1e6), 1);
+  return { guesses, chance };
+}
+
+test('guessing for a day pairs with a chance under 1 %, and resting to start the pauses again does not help', (t) => {
+  const steady = guessDay();
+  t.diagnostic(`without pause: ${steady.guesses} guesses in 24 h, chance ${(steady.chance * 100).toFixed(6)} %`);
+  assert.equal(steady.guesses, 500);
+  assert.ok(steady.chance < 0.01);
+  for (let rest = 1; rest <= 6; rest++) {
+    const rested = guessDay(rest).guesses;
+    assert.ok(rested <= steady.guesses, `resting after ${rest} replacements: ${rested} guesses`);
+  }
 });
 
 test('a code expires: a new one follows, and the old one no longer pairs', async (t) => {
