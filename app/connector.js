@@ -10,14 +10,12 @@ const { loadConfig } = require('./lib/config');
 const { createConnectorState } = require('./lib/connector-state');
 const { createServer } = require('./lib/server');
 const { systemClock } = require('./lib/clock');
-
-function logLine(text) {
-  process.stdout.write(`${new Date().toISOString()} ${text}\n`);
-}
+const { createLog } = require('./lib/log');
 
 // Starts a connector; resolves with { server, state, port, close } once listening, rejects when the port
-// cannot be used. Tests call it with port 0, a log of their own and, to run time faster, a clock.
-function startConnector(config, { log = logLine, clock = systemClock } = {}) {
+// cannot be used. log(text) takes one line of the log. Tests call it with port 0, a log of their own and,
+// to run time faster, a clock.
+function startConnector(config, { log, clock = systemClock }) {
   const state = createConnectorState(config, log, clock);
   const server = createServer(state, { log, clock, token: config.token, defaultDeviceName: config.deviceName });
   if (!config.token) {
@@ -42,21 +40,23 @@ function startConnector(config, { log = logLine, clock = systemClock } = {}) {
 
 function main() {
   const config = loadConfig(process.env);
-  logLine(`reference connector starting (node ${process.version}); the relay is SIMULATED, no data leaves this computer`);
-  startConnector(config).then((running) => {
-    logLine(`listening on http://127.0.0.1:${running.port}/ (page: http://127.0.0.1:${running.port}/connect.html), workbench directory ${config.workbenchDir}`);
+  const log = createLog((text) => process.stdout.write(text));
+  log(`reference connector starting (node ${process.version}); the relay is SIMULATED, no data leaves this computer`);
+  startConnector(config, { log }).then((running) => {
+    log(`listening on http://127.0.0.1:${running.port}/ (page: http://127.0.0.1:${running.port}/connect.html), workbench directory ${config.workbenchDir}`);
     const end = (signal) => {
-      logLine(`${signal}: shutting down`);
-      running.close().then(() => { process.exitCode = 0; });
+      log(`${signal}: shutting down`);
+      running.close().then(() => { log.close(); process.exitCode = 0; });
     };
     process.once('SIGINT', end);
     process.once('SIGTERM', end);
   }, (err) => {
     if (err.code === 'EADDRINUSE') {
-      logLine(`error: port ${config.port} on 127.0.0.1 is already in use (is another connector running?); exiting with 1`);
+      log(`error: port ${config.port} on 127.0.0.1 is already in use (is another connector running?); exiting with 1`);
     } else {
-      logLine(`error: cannot listen on 127.0.0.1:${config.port}: ${err.message}; exiting with 1`);
+      log(`error: cannot listen on 127.0.0.1:${config.port}: ${err.message}; exiting with 1`);
     }
+    log.close();
     process.exitCode = 1;
   });
 }
