@@ -1,9 +1,10 @@
 'use strict';
 // Reference connector application: started by the launcher's supervisor as
 //   runtime\node.exe app\connector.js
-// with TOVIX_MOBILE_CONNECTOR_PORT set and its output going to connector.log. It serves the local API the
-// launcher polls and commands (127.0.0.1 only) and the page /connect.html. The relay side is SIMULATED:
-// nothing leaves this computer, and the page plays the phone. Configuration: see lib/config.js.
+// with TOVIX_MOBILE_CONNECTOR_PORT and TOVIX_MOBILE_CONNECTOR_TOKEN (the secret of its API) set and its
+// output going to connector.log. It serves the local API the launcher polls and commands (127.0.0.1
+// only) and the page /connect.html. The relay side is SIMULATED: nothing leaves this computer, and the
+// page plays the phone. Configuration: see lib/config.js.
 // Exit codes: 0 after SIGINT/SIGTERM, 1 when the port cannot be listened on (for example already in use).
 
 const { loadConfig } = require('./lib/config');

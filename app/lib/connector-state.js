@@ -52,7 +52,8 @@ function createConnectorState(config, log, clock = systemClock) {
   let detectRound = 0;
   let closed = false;
   // Guessing: wrong codes in a row, replacements for them in a row, the last wrong code, the pause's end.
-  let guard = { wrong: 0, replacements: 0, lastWrongAt: -Infinity, pausedUntil: 0 };
+  const freshGuard = () => ({ wrong: 0, replacements: 0, lastWrongAt: -Infinity, pausedUntil: 0 });
+  let guard = freshGuard();
 
   function setState(next, reason) {
     if (s.state === next) return;
@@ -131,7 +132,7 @@ function createConnectorState(config, log, clock = systemClock) {
     if (!s.code || s.code.expiresAt <= clock.now()) return 'not-offered';
     const now = clock.now();
     if (code !== s.code.code) {
-      if (now - guard.lastWrongAt >= PAUSE_RESET_QUIET_MS) guard = { ...guard, wrong: 0, replacements: 0 };
+      if (now - guard.lastWrongAt >= PAUSE_RESET_QUIET_MS) guard = freshGuard();
       guard.lastWrongAt = now;
       guard.wrong += 1;
       log(`wrong pairing code (${guard.wrong}/${MAX_WRONG_CODES})`);
@@ -145,7 +146,7 @@ function createConnectorState(config, log, clock = systemClock) {
       }
       return 'wrong-code';
     }
-    guard = { wrong: 0, replacements: 0, lastWrongAt: -Infinity, pausedUntil: 0 };
+    guard = freshGuard();
     dropCode('paired');
     s.paired = { phoneName, at: now };
     log(`phone "${phoneName}" paired`);

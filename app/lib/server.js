@@ -101,8 +101,8 @@ function createServer(state, options) {
       state.resetPairing();
       return [200, { ok: true }];
     }],
-    // The phone's side, played by the demo page: pair with the code shown.
-    // While pairing pauses after too many wrong codes, every attempt gets 429 and the time left.
+    // The phone's side, played by the demo page: pair with the code shown. While pairing pauses after too
+    // many wrong codes, every attempt gets 429 and the time left.
     '/api/connector/pairing/pair': [pairBody, (b) => {
       const phone = singleLine(b.phoneName, 40) || '演示手机';
       const pause = state.pairingPauseMs();
@@ -194,7 +194,7 @@ function createServer(state, options) {
     // The secret first: before it is checked, nothing of the request is looked at. Only the page and its
     // files are public (the page brings the secret along in its address), so that a route added later
     // is never open by mistake.
-    if (!(pages[route] || route === '/') && !hasSecret(req.headers.authorization)) {
+    if (!(Object.hasOwn(pages, route) || route === '/') && !hasSecret(req.headers.authorization)) {
       refusals.add();
       refuse(req, res, 401, 'unauthorized', { 'WWW-Authenticate': 'Bearer' });
       return;
