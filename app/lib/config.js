@@ -4,6 +4,9 @@
 //
 //   TOVIX_MOBILE_CONNECTOR_PORT      API port, 1024-65535 as 1-5 ASCII digits; 8093 otherwise (the same
 //                                    rule as the launcher, which passes the port it resolved)
+//   TOVIX_MOBILE_CONNECTOR_TOKEN     the secret every API request must carry as "Authorization: Bearer
+//                                    <secret>"; the launcher makes a new one each time it starts us.
+//                                    Unset or empty: the API is open (development only)
 //   TOVIX_WORKBENCH_DIR              the workbench directory; each subdirectory not starting with "." is one
 //                                    local project (default: <home>/TovixWorkbench)
 //   TOVIX_CONNECTOR_DEVICE_NAME      device name offered before the first start (default: the host name)
@@ -35,6 +38,7 @@ function readMilliseconds(env, name, fallback, min, max) {
 function loadConfig(env) {
   return {
     port: resolvePort(env.TOVIX_MOBILE_CONNECTOR_PORT),
+    token: env.TOVIX_MOBILE_CONNECTOR_TOKEN || '',
     workbenchDir: env.TOVIX_WORKBENCH_DIR || path.join(os.homedir(), 'TovixWorkbench'),
     deviceName: env.TOVIX_CONNECTOR_DEVICE_NAME || os.hostname(),
     connectDelayMs: readMilliseconds(env, 'TOVIX_CONNECTOR_CONNECT_MS', 1000, 0, 600000),

@@ -7,9 +7,19 @@
 const fs = require('node:fs');
 const { LIMITS, singleLine } = require('./status-document');
 const { newPairingCode, pairingPayload, qrMatrix } = require('./pairing');
+const { systemClock } = require('./clock');
 
-// Wrong codes allowed against one pairing code before it is replaced, so six digits cannot be guessed.
+// Wrong codes in a row before the code on offer is replaced, so six digits cannot be guessed. The count
+// goes on across codes that expire or are reset, so that waiting for a new code does not restart it.
 const MAX_WRONG_CODES = 5;
+// After each such replacement pairing pauses, for 30 s the first time and twice as long each further time
+// in a row, at most 15 minutes. A person who mistypes a few times never meets a pause; a program that
+// guesses without pause gets 500 guesses a day, a chance of 0.05 % to pair.
+const PAUSE_FIRST_MS = 30000;
+const PAUSE_MAX_MS = 15 * 60000;
+// The pauses start again from 30 s after a pairing, or after two hours without a wrong code: a guesser
+// who keeps quiet that long to start over guesses less than one who goes on at 15 minutes a round.
+const PAUSE_RESET_QUIET_MS = 2 * 3600000;
 
 const MESSAGES = {
   offline: '与中继服务的连接已中断（模拟中继），恢复后可继续。',
@@ -26,13 +36,13 @@ function shortPath(dir) {
   return `${text.slice(0, 3)}\u2026${/^[\udc00-\udfff]/.test(tail) ? tail.slice(1) : tail}`;
 }
 
-function createConnectorState(config, log) {
+function createConnectorState(config, log, clock = systemClock) {
   const s = {
     state: 'idle',
     deviceName: singleLine(config.deviceName, LIMITS.deviceName),
     relayProvider: 'quorbelapi',
     workbench: { state: 'checking', detail: '', projectCount: '' },
-    code: null,          // { code, expiresAt, payload, size, bits, wrongAttempts }
+    code: null,          // { code, expiresAt, payload, size, bits }
     paired: null,        // { phoneName, at }
     message: '',
   };
@@ -41,6 +51,9 @@ function createConnectorState(config, log) {
   let detectTimer = null;
   let detectRound = 0;
   let closed = false;
+  // Guessing: wrong codes in a row, replacements for them in a row, the last wrong code, the pause's end.
+  const freshGuard = () => ({ wrong: 0, replacements: 0, lastWrongAt: -Infinity, pausedUntil: 0 });
+  let guard = freshGuard();
 
   function setState(next, reason) {
     if (s.state === next) return;
@@ -49,7 +62,7 @@ function createConnectorState(config, log) {
     s.message = MESSAGES[next] || '';
   }
 
-  function clearTimer(t) { if (t) clearTimeout(t); return null; }
+  function clearTimer(t) { if (t) clock.clearTimeout(t); return null; }
 
   function dropCode(reason) {
     expiryTimer = clearTimer(expiryTimer);
@@ -68,9 +81,9 @@ function createConnectorState(config, log) {
       log('pairing payload too long for a QR symbol; no code offered');
       return;
     }
-    const expiresAt = Date.now() + config.codeTtlMs;
-    s.code = { code, expiresAt, payload, size: symbol.size, bits: symbol.bits, wrongAttempts: 0 };
-    expiryTimer = setTimeout(() => { expiryTimer = null; issueCode('expired'); }, config.codeTtlMs);
+    const expiresAt = clock.now() + config.codeTtlMs;
+    s.code = { code, expiresAt, payload, size: symbol.size, bits: symbol.bits };
+    expiryTimer = clock.setTimeout(() => { expiryTimer = null; issueCode('expired'); }, config.codeTtlMs);
     log(`pairing code issued (${reason}), QR ${symbol.size}x${symbol.size}, expires ${new Date(expiresAt).toISOString()}`);
   }
 
@@ -78,7 +91,7 @@ function createConnectorState(config, log) {
     connectTimer = clearTimer(connectTimer);
     dropCode(reason);
     setState('connecting', reason);
-    connectTimer = setTimeout(() => {
+    connectTimer = clock.setTimeout(() => {
       connectTimer = null;
       setState('online', `simulated relay ${s.relayProvider} answered`);
       issueCode('online');
@@ -107,18 +120,35 @@ function createConnectorState(config, log) {
     issueCode('reset');
   }
 
-  // The phone side: pairs when the code is the one on offer and has not expired.
+  // Milliseconds until pairing is possible again after too many wrong codes; 0 when it is now.
+  function pairingPauseMs() {
+    return Math.max(0, guard.pausedUntil - clock.now());
+  }
+
+  // The phone side: pairs when the code is the one on offer and has not expired, unless pairing pauses.
   function pairPhone(code, phoneName) {
+    if (pairingPauseMs() > 0) return 'paused';
     if (s.state !== 'online' || s.paired) return 'not-offered';
-    if (!s.code || s.code.expiresAt <= Date.now()) return 'not-offered';
+    if (!s.code || s.code.expiresAt <= clock.now()) return 'not-offered';
+    const now = clock.now();
     if (code !== s.code.code) {
-      s.code.wrongAttempts += 1;
-      log(`wrong pairing code (${s.code.wrongAttempts}/${MAX_WRONG_CODES})`);
-      if (s.code.wrongAttempts >= MAX_WRONG_CODES) issueCode('too many wrong codes');
+      if (now - guard.lastWrongAt >= PAUSE_RESET_QUIET_MS) guard = freshGuard();
+      guard.lastWrongAt = now;
+      guard.wrong += 1;
+      log(`wrong pairing code (${guard.wrong}/${MAX_WRONG_CODES})`);
+      if (guard.wrong >= MAX_WRONG_CODES) {
+        guard.wrong = 0;
+        guard.replacements += 1;
+        const pause = Math.min(PAUSE_FIRST_MS * 2 ** (guard.replacements - 1), PAUSE_MAX_MS);
+        guard.pausedUntil = now + pause;
+        issueCode('too many wrong codes');
+        log(`pairing paused for ${pause / 1000} s (replacement ${guard.replacements} for wrong codes in a row)`);
+      }
       return 'wrong-code';
     }
+    guard = freshGuard();
     dropCode('paired');
-    s.paired = { phoneName, at: Date.now() };
+    s.paired = { phoneName, at: now };
     log(`phone "${phoneName}" paired`);
     return 'paired';
   }
@@ -152,7 +182,7 @@ function createConnectorState(config, log) {
     const round = ++detectRound;
     if (s.workbench.state !== 'checking') log(`workbench ${s.workbench.state} -> checking`);
     s.workbench = { state: 'checking', detail: '', projectCount: '' };
-    detectTimer = setTimeout(() => {
+    detectTimer = clock.setTimeout(() => {
       detectTimer = null;
       fs.promises.readdir(config.workbenchDir, { withFileTypes: true }).then((entries) => {
         const projects = entries.filter((e) => e.isDirectory() && !e.name.startsWith('.')).length;
@@ -170,7 +200,7 @@ function createConnectorState(config, log) {
   // What the status document and the page show; a code past its expiry is replaced first, so a stalled
   // timer can never leave an expired code on offer.
   function view() {
-    if (s.code && s.code.expiresAt <= Date.now()) issueCode('expired');
+    if (s.code && s.code.expiresAt <= clock.now()) issueCode('expired');
     return {
       state: s.state,
       deviceName: s.deviceName,
@@ -192,7 +222,9 @@ function createConnectorState(config, log) {
     detectTimer = clearTimer(detectTimer);
   }
 
-  return { start, stop, resetPairing, pairPhone, simulate, detect, view, close };
+  return { start, stop, resetPairing, pairPhone, pairingPauseMs, simulate, detect, view, close };
 }
 
-module.exports = { MAX_WRONG_CODES, DETAIL_PATH_UNITS, shortPath, createConnectorState };
+module.exports = {
+  MAX_WRONG_CODES, PAUSE_FIRST_MS, PAUSE_MAX_MS, PAUSE_RESET_QUIET_MS, DETAIL_PATH_UNITS, shortPath, createConnectorState,
+};

@@ -3,12 +3,15 @@
 // four actions it posts, the demo page and the page's own requests. Every request that changes state is
 // logged as one line. Nothing a client sends can end the server: bad requests get a 4xx answer.
 
+const crypto = require('node:crypto');
 const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
 const { LIMITS, RELAYS, formatStatusDocument, singleLine, updateOffer } = require('./status-document');
+const { systemClock } = require('./clock');
 
 const MAX_BODY_BYTES = 4096;   // the launcher's largest body (a start request) is 346 bytes
+const REFUSAL_REPORT_MS = 60000;
 
 const PAGES = {
   '/connect.html': { file: 'connect.html', type: 'text/html; charset=utf-8' },
@@ -32,8 +35,44 @@ function simulateBody(b) {
   return ['offline', 'error', 'restore'].includes(b.event) ? b : null;
 }
 
+// Any other program on this computer can reach the loopback port; only those given the secret (the
+// launcher's window, and the page it opens with the secret in its fragment) may use the API. Both sides
+// are compared as SHA-256 digests in constant time, so the answer time tells nothing about the secret,
+// not even its length. Without a secret everything passes (development).
+function secretCheck(token) {
+  if (!token) return () => true;
+  const digest = (text) => crypto.createHash('sha256').update(text).digest();
+  const expected = digest(`Bearer ${token}`);
+  return (authorization) => crypto.timingSafeEqual(digest(String(authorization ?? '')), expected);
+}
+
+// Requests refused for the secret are counted rather than logged one by one, so that a program knocking
+// without pause cannot fill the log: at most one line a minute says how many there were.
+function refusalReport(log, clock) {
+  let count = 0;
+  let timer = null;
+  function report() {
+    timer = null;
+    if (count) log(`refused ${count} request${count === 1 ? '' : 's'} without the connector secret in the last minute`);
+    count = 0;
+  }
+  return {
+    add() {
+      count += 1;
+      if (!timer) timer = clock.setTimeout(report, REFUSAL_REPORT_MS);
+    },
+    close() {
+      if (timer) clock.clearTimeout(timer);
+      report();
+    },
+  };
+}
+
 function createServer(state, options) {
   const log = options.log;
+  const clock = options.clock || systemClock;
+  const hasSecret = secretCheck(options.token);
+  const refusals = refusalReport(log, clock);
   const pages = {};
   for (const [route, page] of Object.entries(PAGES)) {
     pages[route] = { type: page.type, body: fs.readFileSync(path.join(__dirname, '..', 'public', page.file)) };
@@ -62,9 +101,15 @@ function createServer(state, options) {
       state.resetPairing();
       return [200, { ok: true }];
     }],
-    // The phone's side, played by the demo page: pair with the code shown.
+    // The phone's side, played by the demo page: pair with the code shown. While pairing pauses after too
+    // many wrong codes, every attempt gets 429 and the time left.
     '/api/connector/pairing/pair': [pairBody, (b) => {
       const phone = singleLine(b.phoneName, 40) || '演示手机';
+      const pause = state.pairingPauseMs();
+      if (pause > 0) {
+        log(`request pair phone="${phone}" refused: pairing paused after too many wrong codes`);
+        return [429, { error: 'cooling-down', retryAfterMs: pause }, { 'Retry-After': String(Math.ceil(pause / 1000)) }];
+      }
       log(`request pair phone="${phone}"`);
       const result = state.pairPhone(b.code, phone);
       return result === 'paired' ? [200, { ok: true }] : [409, { error: result }];
@@ -94,8 +139,8 @@ function createServer(state, options) {
     send(res, status, 'application/json; charset=utf-8', JSON.stringify(value), extra);
   }
   // An answer sent before the body was read: the rest of the body is not wanted, so the connection closes.
-  function refuse(req, res, status, error) {
-    sendJson(res, status, { error });
+  function refuse(req, res, status, error, extra) {
+    sendJson(res, status, { error }, extra);
     req.resume();
   }
 
@@ -138,14 +183,22 @@ function createServer(state, options) {
         sendJson(res, 400, { error: 'shape' });
         return;
       }
-      const [code, answer] = action(body);
-      sendJson(res, code, answer);
+      const [code, answer, headers] = action(body);
+      sendJson(res, code, answer, headers);
     });
   }
 
   function handle(req, res) {
     const url = req.url || '';
     const route = url.split('?')[0];
+    // The secret first: before it is checked, nothing of the request is looked at. Only the page and its
+    // files are public (the page brings the secret along in its address), so that a route added later
+    // is never open by mistake.
+    if (!(Object.hasOwn(pages, route) || route === '/') && !hasSecret(req.headers.authorization)) {
+      refusals.add();
+      refuse(req, res, 401, 'unauthorized', { 'WWW-Authenticate': 'Bearer' });
+      return;
+    }
     if (!hostAllowed(req.headers.host)) { refuse(req, res, 421, 'host'); return; }
     if (posts[route]) {
       if (req.method === 'POST') handlePost(req, res, posts[route]);
@@ -163,7 +216,7 @@ function createServer(state, options) {
     if (route === '/api/connector/desktop') {
       send(res, 200, 'text/plain; charset=utf-8', formatStatusDocument(state.view()));
     } else if (route === '/api/connector/snapshot') {
-      sendJson(res, 200, pageSnapshot(state.view()));
+      sendJson(res, 200, pageSnapshot(state.view(), clock.now()));
     } else if (route === '/') {
       send(res, 302, 'text/plain; charset=utf-8', '', { Location: '/connect.html' });
     } else {
@@ -187,15 +240,16 @@ function createServer(state, options) {
     else socket.destroy();
   });
   server.on('listening', () => { port = server.address().port; });
+  server.on('close', () => refusals.close());
   return server;
 }
 
 // What the demo page needs, as JSON: the same view as the status document plus the payload in clear.
-function pageSnapshot(v) {
+function pageSnapshot(v, now) {
   const p = v.pairing;
   return {
     simulatedRelay: true,
-    now: Date.now(),
+    now,
     state: v.state,
     deviceName: v.deviceName,
     relayProvider: v.relayProvider,

@@ -1,7 +1,8 @@
 'use strict';
 // Script of /connect.html: shows the connector's state (polled every second from /api/connector/snapshot),
 // draws the pairing QR symbol from its module matrix and counts the code down; its buttons play the phone
-// and the simulated relay.
+// and the simulated relay. The connector's secret comes in the page's address, as the launcher's window
+// opens it: /connect.html#token=<secret>; every request sends it as "Authorization: Bearer <secret>".
 
 const PILLS = {
   online: '●  已连接', idle: '●  未连接', connecting: '●  正在连接', offline: '●  连接中断', error: '●  连接失败',
@@ -11,6 +12,37 @@ const $ = (id) => document.getElementById(id);
 let snapshot = null;
 let clockOffset = 0;
 let drawnBits = '';
+let poll = null;
+
+// The secret is kept for this tab, so that a reload still works, and taken out of the address bar at
+// once, so that it is neither shown nor bookmarked nor copied along with the address.
+const TOKEN_KEY = 'tovix-connector-token';
+const token = (() => {
+  const given = new URLSearchParams(location.hash.slice(1)).get('token');
+  if (!given) return sessionStorage.getItem(TOKEN_KEY) || '';
+  sessionStorage.setItem(TOKEN_KEY, given);
+  history.replaceState(null, '', location.pathname + location.search);
+  return given;
+})();
+
+function api(path, options = {}) {
+  const headers = { ...options.headers, ...(token ? { Authorization: `Bearer ${token}` } : {}) };
+  return fetch(path, { cache: 'no-store', ...options, headers });
+}
+
+// Refused for the secret (none given, or one from an earlier start of the connector): only the window can
+// help, so the page says where to open it from and stops asking.
+function showSecretHint() {
+  sessionStorage.removeItem(TOKEN_KEY);
+  clearInterval(poll);
+  snapshot = null;
+  $('secretHint').hidden = false;
+  $('pill').textContent = '●  未获授权';
+  $('pill').className = 'row idle';
+  showQr(false);
+  $('code').textContent = '';
+  $('placeholder').textContent = '请从连接器窗口打开本页';
+}
 
 function drawQr(size, bits) {
   const svg = $('qr');
@@ -79,8 +111,10 @@ function show(s) {
 }
 
 async function refresh() {
+  if (!$('secretHint').hidden) return;
   try {
-    const answer = await fetch('/api/connector/snapshot', { cache: 'no-store' });
+    const answer = await api('/api/connector/snapshot');
+    if (answer.status === 401) { showSecretHint(); return; }
     show(await answer.json());
   } catch {
     $('pill').textContent = '●  服务不可用';
@@ -88,28 +122,39 @@ async function refresh() {
   }
 }
 
-// The answer's status, 0 when the connector did not answer; the page is refreshed either way.
+// The answer's status (0 when the connector did not answer) and its JSON body; the page is refreshed
+// either way.
 async function post(path, body) {
   let status = 0;
+  let json = {};
   try {
-    const answer = await fetch(path, {
+    const answer = await api(path, {
       method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
     });
     status = answer.status;
+    json = await answer.json().catch(() => ({}));
   } catch {
     // no answer: the refresh shows the connector as unavailable
   }
+  if (status === 401) showSecretHint();
   await refresh();
-  return status;
+  return { status, json };
+}
+
+function waitText(ms) {
+  const seconds = Math.ceil(ms / 1000);
+  return seconds < 60 ? `${seconds} 秒` : `${Math.ceil(seconds / 60)} 分钟`;
 }
 
 const PAIR_RESULTS = {
   0: '连接器没有应答', 200: '✓ 已配对', 409: '配对码不正确或已失效', 403: '请通过 http://127.0.0.1:端口/connect.html 打开本页',
+  401: '请从连接器窗口打开本页',
 };
 async function pair(code) {
   $('result').textContent = '正在配对…';
-  const status = await post('/api/connector/pairing/pair', { code, phoneName: '演示手机' });
-  $('result').textContent = PAIR_RESULTS[status] || `失败（${status}）`;
+  const { status, json } = await post('/api/connector/pairing/pair', { code, phoneName: '演示手机' });
+  $('result').textContent = status === 429 ? `错误次数过多，配对已暂停，请 ${waitText(json.retryAfterMs)}后再试`
+    : PAIR_RESULTS[status] || `失败（${status}）`;
 }
 
 $('pairTyped').addEventListener('click', () => pair($('codeInput').value.trim()));
@@ -121,6 +166,6 @@ $('pairScanned').addEventListener('click', () => {
 for (const button of document.querySelectorAll('button[data-event]')) {
   button.addEventListener('click', () => post('/api/connector/simulate', { event: button.dataset.event }));
 }
+poll = setInterval(refresh, 1000);
 refresh();
-setInterval(refresh, 1000);
 setInterval(countdown, 250);

@@ -2,7 +2,9 @@
 // Plays the phone in a real browser: Debian's chromium, headless, driven through puppeteer-core, opens the
 // connector's page /connect.html at a phone's viewport and enters a pairing code there. The browser test
 // uses its functions; the end-to-end chain and the main job run it as a program:
-//   node pair-in-browser.js <port> <code>   exit code 0 when the page says the phone is paired, else 1
+//   node pair-in-browser.js <url> <code>   exit code 0 when the page says the phone is paired, else 1
+// where <url> is the page's address as the launcher's window opens it,
+// http://127.0.0.1:<port>/connect.html#token=<secret>. The secret is never printed.
 // Chromium gets the flags this closed network needs (no sandbox as root, no network of its own) and a
 // fresh profile that is removed when the browser closes.
 
@@ -35,19 +37,21 @@ async function launchBrowser() {
   }
 }
 
-// A new tab on the page at a phone's size. Its `problems` collect every console error or warning, uncaught
-// exception, failed request and answer of 400 or more, each as one line of text.
-async function openPage(browser, port) {
+// A new tab on the page at a phone's size, opened at url. Its `problems` collect every console error or
+// warning, uncaught exception, failed request and answer of 400 or more, each as one line of text, with
+// addresses cut before their fragment (where the secret is).
+async function openPage(browser, url) {
   const page = await browser.newPage();
   const problems = [];
+  const where = (address) => String(address || '').split('#')[0];
   page.on('console', (m) => {
-    if (m.type() === 'error' || m.type() === 'warn') problems.push(`console ${m.type()}: ${m.text()} (${m.location().url || ''})`);
+    if (m.type() === 'error' || m.type() === 'warn') problems.push(`console ${m.type()}: ${m.text()} (${where(m.location().url)})`);
   });
   page.on('pageerror', (err) => problems.push(`uncaught: ${err.message}`));
-  page.on('requestfailed', (r) => problems.push(`failed: ${r.method()} ${r.url()} ${r.failure()?.errorText}`));
-  page.on('response', (r) => { if (r.status() >= 400) problems.push(`answered ${r.status()}: ${r.request().method()} ${r.url()}`); });
+  page.on('requestfailed', (r) => problems.push(`failed: ${r.method()} ${where(r.url())} ${r.failure()?.errorText}`));
+  page.on('response', (r) => { if (r.status() >= 400) problems.push(`answered ${r.status()}: ${r.request().method()} ${where(r.url())}`); });
   await page.setViewport(PHONE);
-  await page.goto(`http://127.0.0.1:${port}/connect.html`, { waitUntil: 'load' });
+  await page.goto(url, { waitUntil: 'load' });
   return { page, problems };
 }
 
@@ -67,30 +71,44 @@ async function enterCode(page, code) {
   return answer.jsonValue();
 }
 
+function pageAddress(text) {
+  try {
+    const url = new URL(text);
+    return url.protocol === 'http:' && url.pathname === '/connect.html' ? url : null;
+  } catch {
+    return null;
+  }
+}
+
 async function main(args) {
-  const [port, code] = args;
-  if (!/^[0-9]{1,5}$/.test(port || '') || !/^[0-9]{6}$/.test(code || '')) {
-    console.error('usage: node pair-in-browser.js <port> <six-digit code>');
+  const [address, code] = args;
+  const url = pageAddress(address);
+  if (!url || !/^[0-9]{6}$/.test(code || '')) {
+    console.error('usage: node pair-in-browser.js http://127.0.0.1:<port>/connect.html#token=<secret> <six-digit code>');
     return 1;
   }
-  const { browser, close } = await launchBrowser();
+  // Whatever goes wrong is told without the secret, even where an error quotes the address.
+  const token = new URLSearchParams(url.hash.slice(1)).get('token');
+  const hide = (text) => (token ? String(text).split(token).join('…') : String(text));
+  let browser = null;
   try {
-    const { page, problems } = await openPage(browser, Number(port));
+    browser = await launchBrowser();
+    const { page, problems } = await openPage(browser.browser, url.href);
     const result = await enterCode(page, code);
     const placeholder = await page.$eval('#placeholder', (e) => e.textContent);
     if (result === PAIRED_RESULT && placeholder.startsWith('✓  手机已配对')) return 0;
-    console.error(`the page did not pair: "${result}" / "${placeholder}"${problems.length ? `; ${problems.join('; ')}` : ''}`);
+    console.error(hide(`the page did not pair: "${result}" / "${placeholder}"${problems.length ? `; ${problems.join('; ')}` : ''}`));
+    return 1;
+  } catch (err) {
+    console.error(hide(`pair-in-browser: ${err.message}`));
     return 1;
   } finally {
-    await close();
+    if (browser) await browser.close();
   }
 }
 
 if (require.main === module) {
-  main(process.argv.slice(2)).then((code) => { process.exitCode = code; }, (err) => {
-    console.error(`pair-in-browser: ${err.message}`);
-    process.exitCode = 1;
-  });
+  main(process.argv.slice(2)).then((code) => { process.exitCode = code; });
 }
 
 module.exports = { PHONE, PAIRED_RESULT, launchBrowser, openPage, enterCode };

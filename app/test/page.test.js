@@ -1,15 +1,17 @@
 'use strict';
 // The page /connect.html in a real browser (Debian's chromium, headless) at a phone's size, against a
-// connector in this process: it loads cleanly, shows what the status document says, pairs as the phone,
-// refuses wrong codes until the code is replaced, and never scrolls sideways. A screenshot of the page
-// with its QR code goes to TOVIX_PAGE_SCREENSHOT (the test command points it into the build tree).
+// connector in this process with a secret, opened as the launcher's window opens it: it loads cleanly,
+// takes the secret out of its address, shows what the status document says, pairs as the phone, refuses
+// wrong codes until the code is replaced and pairing pauses, and never scrolls sideways. Opened without
+// the secret it says where to open it from. A screenshot of the page with its QR code goes to
+// TOVIX_PAGE_SCREENSHOT (the test command points it into the build tree).
 
 const { describe, before, after, test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { startTestConnector } = require('../test-support/helpers');
+const { startTestConnector, newToken } = require('../test-support/helpers');
 const { PHONE, PAIRED_RESULT, launchBrowser, openPage, enterCode } = require('../test-support/pair-in-browser');
 const { MAX_WRONG_CODES } = require('../lib/connector-state');
 
@@ -61,11 +63,11 @@ describe('the page in a browser at 375 x 667', () => {
   before(async () => { chromium = await launchBrowser(); });
   after(() => chromium && chromium.close());
 
-  async function start(t, overrides, relayProvider = 'quorbelapi') {
-    const c = await startTestConnector(overrides);
+  async function start(t, overrides, relayProvider = 'quorbelapi', url = (c) => c.pageUrl) {
+    const c = await startTestConnector({ token: newToken(), ...overrides });
     t.after(c.close);
     await c.waitFor((s) => s.workbenchState === 'ready', 'workbench ready');
-    const tab = await openPage(chromium.browser, c.port);
+    const tab = await openPage(chromium.browser, url(c));
     t.after(() => tab.page.close());
     const online = async () => {
       assert.equal((await c.post('/api/connector/start', { deviceName: '', relayProvider })).status, 200);
@@ -76,6 +78,7 @@ describe('the page in a browser at 375 x 667', () => {
 
   test('loads without errors and shows the status document; its QR symbol is the document\'s', async (t) => {
     const { c, page, problems, online } = await start(t, { deviceName: '测试电脑-Büro', ...UPDATE }, 'thirdparty');
+    assert.ok(await page.evaluate(() => location.href === `${location.origin}/connect.html`), 'the secret left the address bar');
     await assertShowsDocument(page, await c.status());
     assert.equal((await shown(page, ['placeholder'])).placeholder, '在桌面窗口点击「开始连接」后显示二维码');
     assert.equal(await qrVisible(page), false);
@@ -90,6 +93,32 @@ describe('the page in a browser at 375 x 667', () => {
     fs.mkdirSync(path.dirname(SCREENSHOT), { recursive: true });
     await page.screenshot({ path: SCREENSHOT, fullPage: true });
     t.diagnostic(`screenshot: ${SCREENSHOT}`);
+    // A reload keeps working: the tab kept the secret.
+    await page.reload({ waitUntil: 'load' });
+    await assertShowsDocument(page, await c.status());
+    assert.deepEqual(problems, []);
+  });
+
+  test('opened without the secret, or with a wrong one, the page says where to open it from', async (t) => {
+    const hint = '请从 Tovix 随行连接器窗口打开本页：点击窗口左上角的图标，选择“在浏览器中打开”。';
+    const hintShown = (page) => page.$eval('#secretHint', (e) => e.getBoundingClientRect().height > 0 && e.textContent.trim());
+    for (const url of [(c) => `${c.origin}/connect.html`, (c) => `${c.origin}/connect.html#token=${newToken()}`]) {
+      const { c, page, problems, online } = await start(t, {}, 'quorbelapi', url);
+      await online();
+      await page.waitForFunction(() => !document.getElementById('secretHint').hidden, { timeout: 5000 });
+      assert.equal(await hintShown(page), hint);
+      assert.deepEqual(await shown(page, ['pill', 'placeholder', 'code']), { pill: '●  未获授权', placeholder: '请从连接器窗口打开本页', code: '' });
+      assert.equal(await qrVisible(page), false);
+      await page.click('#pairScanned');
+      assert.equal((await shown(page, ['result'])).result, '当前没有可扫描的二维码');
+      await assertFitsPhone(page);
+      assert.ok(problems.length > 0 && problems.every((p) => p.includes('401')), problems.join('\n'));
+      assert.equal((await c.status()).pairingState, 'code', 'nothing changed');
+    }
+    // A connector started without a secret (for development) needs none.
+    const { c, page, problems } = await start(t, { token: '' });
+    await assertShowsDocument(page, await c.status());
+    assert.equal(await hintShown(page), false);
     assert.deepEqual(problems, []);
   });
 
@@ -123,8 +152,11 @@ describe('the page in a browser at 375 x 667', () => {
     await assertShowsDocument(page, replaced);
     assert.equal(await qrVisible(page), true);
     await assertFitsPhone(page);
+    // Pairing pauses now, even with the right code.
+    assert.match(await enterCode(page, replaced.code), /^错误次数过多，配对已暂停，请 [0-9]+ 秒后再试$/);
+    assert.equal((await c.status()).pairingState, 'code');
     // The refusals are the only errors the browser reports.
-    assert.ok(problems.every((p) => p.includes('409') && p.includes('/api/connector/pairing/pair')), problems.join('\n'));
+    assert.ok(problems.every((p) => /\b(409|429)\b/.test(p) && p.includes('/api/connector/pairing/pair')), problems.join('\n'));
   });
 
   test('with the connector gone, pairing says it did not answer and the page shows it unavailable', async (t) => {
