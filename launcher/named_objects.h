@@ -1,5 +1,5 @@
-// Names of the three kernel objects through which the processes of one logon find and stop each other.
-// The window and background roles create them; the stop role and EnsureBackgroundRunning only open them.
+// Names of the kernel objects through which the processes of one logon find and stop each other. The
+// window and background roles create them; the stop role and EnsureBackgroundRunning only open them.
 #pragma once
 
 // Manual-reset event, set by the stop role and never reset: windows and supervisors end when they see it.
@@ -8,3 +8,6 @@
 #define WindowMutexName L"Local\\ostrel.tovix-connector.window"
 // Owned by the supervisor's main thread for its whole life.
 #define BackgroundMutexName L"Local\\ostrel.tovix-connector"
+// The connector secret of the running supervisor (a read-only file mapping that only this user can open);
+// the supervisor creates it, the window reads it before each request.
+#define ConnectorSecretName L"Local\\ostrel.tovix-connector.secret"

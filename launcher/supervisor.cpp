@@ -4,6 +4,7 @@
 #include "install_paths.h"
 #include "named_objects.h"
 #include "api/connector_contract.h"
+#include "api/connector_secret.h"
 
 
 int GetExecutablePath(wchar_t* path)
@@ -22,6 +23,7 @@ struct ConnectorLaunch {
     wchar_t runtimePath[InstallPathCapacity];
     wchar_t logPath[InstallPathCapacity];
     wchar_t commandLine[ConnectorCommandLineCapacity];
+    wchar_t secret[ConnectorSecretUnits];
 };
 
 static int BuildConnectorLaunch(ConnectorLaunch* launch)
@@ -87,10 +89,12 @@ static int SuperviseConnector(HANDLE stopEvent, HANDLE job, uint16_t port, Conne
         return 1;
     }
 
-    // The connector always receives the port this supervisor resolved, also when ours was missing.
+    // The connector always receives the port this supervisor resolved, also when ours was missing, and
+    // the secret that this supervisor published.
     wchar_t portText[PortTextCapacity];
     FormatPortText(portText, port);
     SetEnvironmentVariableW(PortVariableName, portText);
+    SetEnvironmentVariableW(SecretVariableName, launch->secret);
 
     STARTUPINFOEXW startup = {};
     startup.StartupInfo.cb = sizeof startup.StartupInfo;
@@ -162,9 +166,12 @@ int RunSupervisor(HANDLE stopEvent, uint16_t port)
         code = 0;  // a stop is in progress: decline without touching anything
     } else if (job && LimitJobToKillOnClose(job)) {
         ConnectorLaunch launch;
-        if (BuildConnectorLaunch(&launch)) {
+        HANDLE secret = nullptr;
+        if (BuildConnectorLaunch(&launch) && (secret = PublishNewConnectorSecret(launch.secret))) {
             code = SuperviseConnector(stopEvent, job, port, &launch);
             job = nullptr;  // SuperviseConnector has closed it
+            // Withdrawn only now, once the connector that knew it has ended.
+            CloseHandle(secret);
         }
     }
     if (job)

@@ -4,13 +4,14 @@
 # starts the supervisor, which starts runtime\node.exe on app\connector.js.
 #  - With a usable display (DISPLAY set, not CI) the window appears there; the script waits until it is
 #    closed, then ends the supervisor and the connector with "launcher.exe --stop".
-#  - Without one it runs under Xvfb: it starts the remote connection through the connector's API (as the
-#    window's Start button does), waits until the window shows the pairing QR code (decoded from a
-#    screenshot) and saves that screenshot. Then it plays the phone: the code read off the screen is
-#    entered on the connector's page in headless chromium, and once the window shows the phone as paired
-#    (read from the window by e2e_probe.exe, and the QR code gone from the screen) that screen is saved
-#    too. It prints both paths, then ends everything with "launcher.exe --stop" and checks that no
-#    launcher.exe or node.exe of this Wine prefix is left.
+#  - Without one it runs under Xvfb and plays the user: once the window shows the workbench it presses
+#    the Start button (through e2e_probe.exe, which reads and drives the window), waits until the window
+#    shows the pairing QR code (decoded from a screenshot) and saves that screenshot. Then it plays the
+#    phone: it opens the connector's page from the window's system menu (a stand-in for the system's URL
+#    handler receives the address, with the connector's secret in its fragment), enters the code read off
+#    the screen there in headless chromium, and once the window shows the phone as paired (and the QR code
+#    is gone from the screen) that screen is saved too. It prints both paths, then ends everything with
+#    "launcher.exe --stop" and checks that no launcher.exe or node.exe of this Wine prefix is left.
 #   BUILD_ROOT=dir                   build tree (default: build)
 #   TOVIX_MOBILE_CONNECTOR_PORT=n    connector port (default 8093)
 #   RUN_HEADLESS=1                   use Xvfb even when a display is available
@@ -72,24 +73,23 @@ trap 'wine_env_stop' EXIT
 export TOVIX_WORKBENCH_DIR
 TOVIX_WORKBENCH_DIR=$(winepath -w "$workbench" 2>/dev/null)
 
-# One HTTP request to the connector from Linux: http METHOD PATH [BODY] -> "status\nbody" on stdout.
-http() {
+# Whether anything answers HTTP on the port (a connector answers 401 without its secret).
+answers() {
   node -e '
-    const [method, path, body] = process.argv.slice(1);
-    const port = Number(process.env.TOVIX_MOBILE_CONNECTOR_PORT);
-    const req = require("node:http").request({ host: "127.0.0.1", port, method, path, agent: false, timeout: 3000,
-      headers: body ? { "Content-Type": "application/json", Origin: `http://127.0.0.1:${port}` } : {} }, (res) => {
-      let text = ""; res.setEncoding("utf8"); res.on("data", (d) => { text += d; });
-      res.on("end", () => { process.stdout.write(`${res.statusCode}\n${text}`); });
-    });
-    req.on("timeout", () => req.destroy()); req.on("error", () => process.exit(1)); req.end(body || undefined);
-  ' "$@"
+    const req = require("node:http").get({ host: "127.0.0.1", port: Number(process.argv[1]), path: "/",
+      agent: false, timeout: 3000 }, () => process.exit(0));
+    req.on("timeout", () => req.destroy()); req.on("error", () => process.exit(1));
+  ' "$port"
 }
-document_line() { http GET /api/connector/desktop | sed -n "$(($1 + 1))p"; }
-
-if http GET /api/connector/desktop >/dev/null 2>&1; then
+if answers; then
   fail "port $port already answers: another connector runs (end it, or set TOVIX_MOBILE_CONNECTOR_PORT)"
 fi
+
+# The window as e2e_probe.exe reads it: one line per control, by row of the control table.
+probe() { wine "$root/win/bin/e2e_probe.exe" "$@" >"$logs/probe.out" 2>/dev/null </dev/null; }
+read_window() { probe list && cp "$logs/probe.out" "$logs/window.txt"; }
+field() { awk -F'\t' -v i="$1" -v f="$2" '$1 == i { print $f }' "$logs/window.txt"; }
+WORKBENCH=14 START=15 QR=5 CODE=7 START_ID=100 OPEN_IN_BROWSER=4096
 
 stop_everything() {
   say "ending everything with launcher.exe --stop"
@@ -115,35 +115,30 @@ say "starting launcher.exe (port $port, workbench $TOVIX_WORKBENCH_DIR)"
 window_pid=$!
 
 if ((headless == 0)); then
-  say "the window is on $DISPLAY; close it to end (the page: http://127.0.0.1:$port/connect.html)"
+  say "the window is on $DISPLAY; close it to end (the connector's page: the window's system menu, 在浏览器中打开)"
   wait "$window_pid"
   stop_everything || exit 1
   exit 0
 fi
 
-# Headless: wait for the connector, start the connection, wait for the QR code on screen.
-for i in $(seq 1 120); do
-  [[ "$(document_line 4)" == ready ]] && break
-  sleep 0.5
-done
-[[ "$(document_line 4)" == ready ]] || { cat "$install/connector.log" 2>/dev/null; stop_everything; fail "connector not reachable or no workbench"; }
-say "connector answers; workbench ready; starting the remote connection"
-name=$(document_line 3)
-body=$(node -e 'process.stdout.write(JSON.stringify({ deviceName: process.argv[1], relayProvider: "quorbelapi" }))' "$name")
-[[ "$(http POST /api/connector/start "$body" | head -n 1)" == 200 ]] || { stop_everything; fail "start request refused"; }
+# Headless: wait for the window to find the workbench, press Start, wait for the QR code on screen.
+start_ready() { read_window && [[ "$(field $WORKBENCH 8)" == "已找到 Tovix 工作台"* && "$(field $START 5)" == 1 ]]; }
+for i in $(seq 1 120); do start_ready && break; sleep 0.5; done
+start_ready || { cat "$install/connector.log" 2>/dev/null; stop_everything; fail "connector not reachable or no workbench"; }
+say "the window shows the workbench; pressing 开始连接"
+probe click $START_ID
 
 shots="$root/screenshots"
 mkdir -p "$shots"
 shot="$shots/connector-$(date -u +%Y%m%dT%H%M%SZ).png"
 found=0
 for i in $(seq 1 60); do
-  payload=$(http GET /api/connector/snapshot | sed -n 2p | node -e '
-    let t = ""; process.stdin.on("data", (d) => { t += d; });
-    process.stdin.on("end", () => { try { const s = JSON.parse(t); process.stdout.write(s.pairing.payload || ""); } catch {} });')
-  if [[ -n "$payload" ]]; then
+  code=""
+  read_window && [[ "$(field $QR 4)" == 1 ]] && code=$(field $CODE 8 | sed -n 's/^配对码 \([0-9]\{6\}\)  ·  .*/\1/p')
+  if [[ -n "$code" ]]; then
     import -window root "$shot" 2>/dev/null
     decoded=$(zbarimg -q --raw "$shot" 2>/dev/null | head -n 1)
-    if [[ -n "$decoded" && "$decoded" == "$payload" ]]; then found=1; break; fi
+    if [[ "$decoded" == "tovix://pair?v=1&code=$code&"* ]]; then found=1; break; fi
   fi
   sleep 1
 done
@@ -151,18 +146,29 @@ if ((found == 0)); then
   stop_everything
   fail "the QR code did not appear on screen (last screenshot: $shot)"
 fi
-say "the window shows the pairing QR code: $payload"
+say "the window shows the pairing QR code: $decoded"
 say "screenshot: $shot"
 
-# The phone: the code read off the screen, entered on the connector's page in headless chromium.
-code=${decoded#*&code=}
-code=${code%%&*}
-say "entering $code on http://127.0.0.1:$port/connect.html in headless chromium"
-node app/test-support/pair-in-browser.js "$port" "$code" >"$logs/pair.log" 2>&1 \
+# The phone: the page opened from the window's system menu, as a user opens it; the stand-in for the
+# system's URL handler keeps the address (with the connector's secret) only until the page has it.
+opened="$logs/opened.url"
+rm -f "$opened"
+printf '#!/bin/sh\necho "$1" > "%s"\n' "$opened" >"$logs/browser-stub.sh"
+chmod +x "$logs/browser-stub.sh"
+wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ /d "$logs/browser-stub.sh" /f >/dev/null 2>&1
+probe syscommand $OPEN_IN_BROWSER
+for i in $(seq 1 75); do [[ -s "$opened" ]] && break; sleep 0.2; done
+page=$(cat "$opened" 2>/dev/null)
+rm -f "$opened"
+wine reg delete 'HKCU\Software\Wine\WineBrowser' /v Browsers /f >/dev/null 2>&1
+[[ -n "$page" ]] || { stop_everything; fail "the window's system menu opened no page"; }
+say "entering $code on the connector's page (opened from the window's menu) in headless chromium"
+node app/test-support/pair-in-browser.js "$page" "$code" >"$logs/pair.log" 2>&1 \
   || { cat "$logs/pair.log"; stop_everything; fail "the page did not pair"; }
+page=""
 paired_shot="$shots/paired-$(date -u +%Y%m%dT%H%M%SZ).png"
 window_paired() {
-  wine "$root/win/bin/e2e_probe.exe" list >"$logs/window.txt" 2>/dev/null </dev/null || return 1
+  read_window || return 1
   awk -F'\t' '$4 == 1 && index($8, "✓  手机已配对") == 1 { found = 1 } END { exit !found }' "$logs/window.txt"
 }
 found=0

@@ -10,6 +10,12 @@
 enum { DefaultConnectorPort = 8093, MinConnectorPort = 1024, MaxConnectorPort = 65535 };
 inline constexpr wchar_t PortVariableName[] = L"TOVIX_MOBILE_CONNECTOR_PORT";
 
+// The connector's secret: every request carries "Authorization: Bearer <secret>", and the supervisor gives
+// the connector the same text in this variable. 256 random bits as lowercase hexadecimal, which is safe in
+// a header and in a URL fragment.
+inline constexpr wchar_t SecretVariableName[] = L"TOVIX_MOBILE_CONNECTOR_TOKEN";
+enum { ConnectorSecretChars = 64, ConnectorSecretUnits = ConnectorSecretChars + 1 };
+
 // The API listens on the loopback interface only, plain HTTP.
 inline constexpr wchar_t ConnectorHost[] = L"127.0.0.1";
 // The session's agent string, sent with every request.

@@ -9,6 +9,7 @@
 #include <winhttp.h>
 
 #include "api/connector_contract.h"
+#include "api/connector_secret.h"
 #include "api/status_document.h"
 
 std::atomic<WorkerRequest*> ResultMailbox{nullptr};
@@ -27,7 +28,8 @@ HINTERNET HttpSession;
 HINTERNET HttpConnection;
 uint16_t SessionPort;  // the port of HttpConnection, named again in the Origin header
 
-enum { HeaderUnits = 128 };
+// The Authorization line (88 units with the secret) and the two POST headers (at most 64).
+enum { HeaderUnits = 256 };
 // 36 001: the document, and one byte more to spot a longer body and to hold the terminating zero.
 enum { StatusBodyBytes = sizeof(WorkerRequest::body) };
 
@@ -55,6 +57,19 @@ void ReadStatusBody(HINTERNET request, WorkerRequest* record)
             return;
         }
     }
+}
+
+// The added headers: the secret's Authorization line when one was published, and for the POST kinds the
+// content type and the Origin. Both always fit.
+void FormatHeaders(const WorkerRequest* record, wchar_t* headers)
+{
+    int used = 0;
+    if (record->secret[0]) {
+        used = _snwprintf(headers, HeaderUnits - 1, L"Authorization: Bearer %ls\r\n", record->secret);
+        if (used < 0) used = 0;
+    }
+    if (record->kind != Status)
+        _snwprintf(headers + used, HeaderUnits - 1 - used, PostHeaderFormat, (unsigned)SessionPort);
 }
 
 // Hands the record to the UI thread. After the exchange the record belongs to the UI thread, which may
@@ -97,6 +112,7 @@ int StartRequest(HWND targetWindow, int32_t kind, const wchar_t* deviceName, int
             record->deviceName[i] = deviceName[i];
         record->thirdPartyRelay = thirdPartyRelay ? 1 : 0;
     }
+    ReadConnectorSecret(record->secret);
     HANDLE thread = CreateThread(nullptr, 0, RunRequest, record, 0, nullptr);
     if (!thread) {
         FreeWorkerRequest(record);
@@ -125,17 +141,19 @@ DWORD WINAPI RunRequest(void* param)
     WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receiveLimit, sizeof receiveLimit);
 
     wchar_t headers[HeaderUnits] = {};
+    FormatHeaders(record, headers);
     char body[StartBodyBytes] = {};
     memcpy(body, "{}", 2);
     BOOL sent;
     if (isStatus) {
-        sent = WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
+        sent = WinHttpSendRequest(request, headers[0] ? headers : WINHTTP_NO_ADDITIONAL_HEADERS,
+                                  headers[0] ? (DWORD)-1 : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
     } else {
-        _snwprintf(headers, HeaderUnits - 1, PostHeaderFormat, (unsigned)SessionPort);
         if (record->kind == Start) BuildStartBody(record, body);
         DWORD length = (DWORD)strlen(body);
         sent = WinHttpSendRequest(request, headers, (DWORD)-1, body, length, length, 0);
     }
+    SecureZeroMemory(headers, sizeof headers);
     if (sent && WinHttpReceiveResponse(request, nullptr)) {
         DWORD code = 0;
         DWORD size = sizeof code;
@@ -152,5 +170,7 @@ DWORD WINAPI RunRequest(void* param)
 
 void FreeWorkerRequest(WorkerRequest* record)
 {
-    if (record) HeapFree(GetProcessHeap(), 0, record);
+    if (!record) return;
+    SecureZeroMemory(record->secret, sizeof record->secret);
+    HeapFree(GetProcessHeap(), 0, record);
 }

@@ -28,6 +28,7 @@ struct WorkerRequest {
     int32_t kind;
     wchar_t deviceName[DeviceNameMaxUnits + 1];
     int32_t thirdPartyRelay;
+    wchar_t secret[ConnectorSecretUnits];  // the published connector secret when the request started, or empty
     uint32_t statusCode;  // 0 when no response was obtained or the status body was refused
     char body[36001];     // Status with 200 only: the body followed by a zero byte
 };
@@ -41,7 +42,9 @@ extern const wchar_t* const RequestPaths[RequestKindCount];
 // Opens HttpSession and HttpConnection to 127.0.0.1:port. Non-zero on success. Called once.
 int OpenConnectorSession(uint16_t port);
 
-// Starts a worker thread for one request. deviceName and thirdPartyRelay are used for Start only.
+// Starts a worker thread for one request. deviceName and thirdPartyRelay are used for Start only. The
+// request carries the connector secret published at this moment, so a restarted supervisor's new secret
+// is used from the next request on; with none published it carries no Authorization header.
 // Non-zero when the thread started; zero when no record or no thread could be had (nothing outstanding).
 int StartRequest(HWND targetWindow, int32_t kind, const wchar_t* deviceName, int32_t thirdPartyRelay);
 

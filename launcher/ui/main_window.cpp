@@ -12,9 +12,11 @@
 #include "qr_view.h"
 #include "update_offer.h"
 #include "api/connector_contract.h"
+#include "api/connector_secret.h"
 #include "res/resource.h"
 
-enum { ConnectorPageUnits = 64 };
+// "http://127.0.0.1:65535/connect.html#token=" and the secret.
+enum { ConnectorPageUnits = 128 };
 
 static HFONT FontOf(int font)
 {
@@ -139,13 +141,20 @@ static LRESULT OnCtlColorStatic(HDC dc, HWND control)
 
 // ---- Commands ------------------------------------------------------------------------------------------
 
+// The connector's page, with the connector secret in the fragment when one is published: browsers never
+// send the fragment to the server, and the page takes the secret from there for its own requests.
 static void OpenConnectorPage()
 {
+    wchar_t secret[ConnectorSecretUnits];
     wchar_t link[ConnectorPageUnits];
-    int n = _snwprintf(link, ConnectorPageUnits, L"http://127.0.0.1:%u/connect.html", (unsigned)WindowRole.port);
-    if (n < 0 || n >= ConnectorPageUnits)
-        return;
-    OpenLinkInBrowser(WindowRole.mainWindow, link);
+    int n = ReadConnectorSecret(secret)
+                ? _snwprintf(link, ConnectorPageUnits, L"http://127.0.0.1:%u/connect.html#token=%ls",
+                             (unsigned)WindowRole.port, secret)
+                : _snwprintf(link, ConnectorPageUnits, L"http://127.0.0.1:%u/connect.html", (unsigned)WindowRole.port);
+    if (n >= 0 && n < ConnectorPageUnits)
+        OpenLinkInBrowser(WindowRole.mainWindow, link);
+    SecureZeroMemory(secret, sizeof secret);
+    SecureZeroMemory(link, sizeof link);
 }
 
 struct CommandRoute {

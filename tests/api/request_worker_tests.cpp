@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../native/status_documents.h"
+#include "api/connector_secret.h"
 #include "api/request_worker.h"
 #include "api/status_document.h"
 #include "json_check.h"
@@ -149,6 +150,7 @@ TEST_F(RequestWorker, StatusIsAPlainGetWithTheAgentAndNothingAdded)
     EXPECT_EQ(*FindLoopbackHeader(r, "User-Agent"), UserAgent);
     EXPECT_EQ(FindLoopbackHeader(r, "Content-Type"), nullptr);
     EXPECT_EQ(FindLoopbackHeader(r, "Origin"), nullptr);
+    EXPECT_EQ(FindLoopbackHeader(r, "Authorization"), nullptr) << "no secret is published";
     const std::string* length = FindLoopbackHeader(r, "Content-Length");
     EXPECT_TRUE(length == nullptr || *length == "0") << r.rawHead;
     EXPECT_EQ(FindLoopbackHeader(r, "Transfer-Encoding"), nullptr);
@@ -193,6 +195,34 @@ TEST_F(RequestWorker, StopDetectAndPairingResetPostExactlyAnEmptyObjectWithTheTw
         ASSERT_NE(FindLoopbackHeader(r, "Content-Length"), nullptr);
         EXPECT_EQ(*FindLoopbackHeader(r, "Content-Length"), "2");
     }
+}
+
+// While a connector secret is published (as a supervisor publishes it), every kind of request carries
+// it as one Bearer Authorization header, beside the headers of its kind; once it is withdrawn, none does.
+// The secret is compared, never printed.
+TEST_F(RequestWorker, EveryRequestCarriesThePublishedSecret)
+{
+    wchar_t secret[ConnectorSecretUnits];
+    HANDLE published = PublishNewConnectorSecret(secret);
+    ASSERT_NE(published, nullptr);
+    const std::string expected = "Bearer " + std::string(secret, secret + ConnectorSecretChars);
+    for (int32_t kind : {Status, Start, Stop, Detect, PairingReset}) {
+        SCOPED_TRACE(kind);
+        ClearLoopbackRequests(server);
+        QueueLoopbackAnswer(server, Answer(404, ""));
+        FreeWorkerRequest(Perform(kind).record);
+        LoopbackRequest r = OnlyRequest();
+        EXPECT_EQ(CountLoopbackHeader(r, "Authorization"), 1u);
+        const std::string* authorization = FindLoopbackHeader(r, "Authorization");
+        EXPECT_TRUE(authorization && *authorization == expected);
+        EXPECT_EQ(CountLoopbackHeader(r, "Origin"), kind == Status ? 0u : 1u);
+    }
+    CloseHandle(published);
+    SecureZeroMemory(secret, sizeof secret);
+    ClearLoopbackRequests(server);
+    QueueLoopbackAnswer(server, Answer(404, ""));
+    FreeWorkerRequest(Perform(Stop).record);
+    EXPECT_EQ(FindLoopbackHeader(OnlyRequest(), "Authorization"), nullptr) << "withdrawn";
 }
 
 struct StartCase {

@@ -4,6 +4,10 @@
 # controls and presses its buttons from inside Wine; this script follows the scenario from Linux, reads
 # the QR code off a screenshot with zbarimg, plays the phone on the connector's page in headless chromium
 # (app/test-support/pair-in-browser.js, which needs app/node_modules) and checks processes through /proc.
+# The connector's secret is known here only as a user gets it: in the address that the window's system
+# menu hands to the system's URL handler (a stub that writes it to a file, which is removed at the end).
+# A second Wine prefix, a separate Windows with a session of its own on the same 127.0.0.1, plays a second
+# user of the computer.
 #   e2e.sh <Windows build directory>   (ctest passes it; bin/ holds launcher.exe and e2e_probe.exe)
 # Uses the caller's WINEPREFIX and DISPLAY (scripts/test.sh exports them with a running wineserver), or
 # sets up its own prefix in the build tree when they are missing.
@@ -49,12 +53,15 @@ visible() { [[ "$(field "$1" 4)" == 1 ]]; }
 snapshot_then() { snapshot_controls && "$@"; }
 wait_for() { local limit=$1; shift; wait_until "$limit" snapshot_then "$@"; }
 
-http() {   # http METHOD PATH [BODY] -> status line, then body
-  node -e '
+secret=""   # from the address the page is opened with, once the system menu has opened it
+http() {   # http METHOD PATH [BODY] -> status line, then body; with $secret (or E2E_SECRET) as Bearer
+  E2E_SECRET=${E2E_SECRET-$secret} node -e '
     const [method, path, body] = process.argv.slice(1);
     const port = Number(process.env.TOVIX_MOBILE_CONNECTOR_PORT);
+    const headers = body ? { "Content-Type": "application/json", Origin: `http://127.0.0.1:${port}` } : {};
+    if (process.env.E2E_SECRET) headers.Authorization = `Bearer ${process.env.E2E_SECRET}`;
     const req = require("node:http").request({ host: "127.0.0.1", port, method, path, agent: false, timeout: 3000,
-      headers: body ? { "Content-Type": "application/json", Origin: `http://127.0.0.1:${port}` } : {} }, (res) => {
+      headers }, (res) => {
       let t = ""; res.setEncoding("utf8"); res.on("data", (d) => { t += d; });
       res.on("end", () => process.stdout.write(`${res.statusCode}\n${t}`));
     });
@@ -70,6 +77,8 @@ pairing_field() {   # the current pairing offer from the connector's JSON view: 
 
 gone() { [[ -n "$1" ]] && wait_until 10 ended "$1"; }   # an empty pid is a failure, not a success
 
+prefix_b="$root/wineprefix-second-user"   # the second user's Windows (section 8)
+
 window_pid=""
 start_window() {
   (cd "$install" && exec wine launcher.exe >"$work/window-$1.out" 2>&1 </dev/null) &
@@ -83,6 +92,8 @@ cleanup() {
     wine_env_processes | while read -r line; do kill -KILL "${line%% *}" 2>/dev/null; done
   fi
   wine reg delete 'HKCU\Software\Wine\WineBrowser' /v Browsers /f >/dev/null 2>&1
+  rm -f "$work/opened.txt"
+  [[ -d "$prefix_b" ]] && WINEPREFIX=$prefix_b wineserver -k >/dev/null 2>&1
 }
 trap cleanup EXIT
 
@@ -103,6 +114,40 @@ cold_ready() { [[ "$(text_of $PILL)" == "●  未连接" && "$(text_of $WORKBENC
 check "cold start reaches ●  未连接 with the workbench found" wait_for 60 cold_ready
 check "the project count is shown" test "$(text_of $PROJECTS)" == "Tovix 工作台 · 2 个本地项目"
 check "the window started a supervisor, which runs node.exe" test -n "$(pid_of --background)" -a -n "$(pid_of node.exe)"
+
+# --- 1a. the system menu opens the page with the secret in the fragment -----------------------------------
+stub="$work/browser-stub.sh"
+printf '#!/bin/sh\necho "$1" > "%s"\n' "$work/opened.txt" >"$stub"
+chmod +x "$stub"
+wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ /d "$stub" /f >/dev/null 2>&1
+page_url=""
+open_page() {   # the system-menu item, as a user chooses it; the address the URL handler received
+  rm -f "$work/opened.txt"
+  probe syscommand $OPEN_IN_BROWSER
+  wait_until 15 test -s "$work/opened.txt" || return 1
+  page_url=$(head -n 1 "$work/opened.txt")
+  secret=${page_url#*#token=}
+  [[ "$page_url" =~ ^http://127\.0\.0\.1:$port/connect\.html#token=[0-9a-f]{64}$ ]]
+}
+check "the system-menu item opens the connector's page with the secret in its fragment" open_page
+check "the page answers without the secret" test "$(E2E_SECRET= http GET /connect.html | head -n 1)" == 200
+
+# --- 1b. without the secret nothing of the API answers, and nothing changes --------------------------------
+refused() {   # refused <secret> <method> <path> [body]: 401
+  local s=$1; shift
+  [[ "$(E2E_SECRET=$s http "$@" | head -n 1)" == 401 ]]
+}
+before=$(http GET /api/connector/desktop)
+for wrong in "" "0000000000000000000000000000000000000000000000000000000000000000"; do
+  what=$([[ -z "$wrong" ]] && echo "without the secret" || echo "with a wrong secret")
+  check "the status document is refused $what" refused "$wrong" GET /api/connector/desktop
+  check "start is refused $what" refused "$wrong" POST /api/connector/start '{"deviceName":"X","relayProvider":"quorbelapi"}'
+  check "stop is refused $what" refused "$wrong" POST /api/connector/stop '{}'
+  check "detect is refused $what" refused "$wrong" POST /api/connector/desktop/detect '{}'
+  check "a new code is refused $what" refused "$wrong" POST /api/connector/pairing/reset '{}'
+  check "pairing is refused $what" refused "$wrong" POST /api/connector/pairing/pair '{"code":"123456"}'
+done
+check "the refused requests changed nothing" test "$(http GET /api/connector/desktop)" == "$before"
 
 # --- 2. start: online with a QR code that carries the code shown ---------------------------------------
 probe click $START_ID
@@ -131,8 +176,8 @@ check "the payload changed" test "$(cat "$work/decoded.txt")" != "$first_payload
 note "codes: $first_code -> $(shown_code)"
 
 # --- 4. the phone pairs through the page, then a new code with confirmation ------------------------------
-check "the page in a headless browser pairs with the code the window shows" \
-  node "$repo/app/test-support/pair-in-browser.js" "$port" "$(shown_code)"
+check "the page, opened with the address the window handed over, pairs with the code the window shows" \
+  node "$repo/app/test-support/pair-in-browser.js" "$page_url" "$(shown_code)"
 paired_shown() { visible $PLACEHOLDER && [[ "$(text_of $PLACEHOLDER)" == "✓  手机已配对"* ]] && ! visible $QR; }
 check "the window shows ✓  手机已配对…" wait_for 20 paired_shown
 check "the new-code button offers to unpair" test "$(field $NEWQR 8)" == "解除配对并生成新码"
@@ -159,6 +204,10 @@ check "the window shows the unreachable view with 启动连接器" wait_for 30 u
 probe click $RETRY_ID
 check "启动连接器 brings the connector back" wait_for 60 cold_ready
 check "a new supervisor and node.exe run" test -n "$(pid_of --background)" -a -n "$(pid_of node.exe)"
+old_secret=$secret
+check "the page opens with the new supervisor's secret" open_page
+check "the new supervisor made a new secret" test "$secret" != "$old_secret"
+old_secret=""
 
 # --- 7. closing the window leaves the connector; a new window shows the state at once ---------------------
 probe close
@@ -175,20 +224,38 @@ check "a new window finds the running connector and shows it online" wait_for 30
 check "the new window never showed the unreachable view" test "${pills/服务不可用/}" == "$pills"
 check "the relay the connector reports is selected" test "$(field 13 7)" == 1
 
-# --- 8. the system menu opens the page ----------------------------------------------------------------------
-stub="$work/browser-stub.sh"
-printf '#!/bin/sh\necho "$1" >> "%s"\n' "$work/opened.txt" >"$stub"
-chmod +x "$stub"
-wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ /d "$stub" /f >/dev/null 2>&1
-probe syscommand $OPEN_IN_BROWSER
-check "the system-menu item opens a link" wait_until 15 test -s "$work/opened.txt"
-check "the link is the connector's page" test "$(head -n 1 "$work/opened.txt" 2>/dev/null)" == "http://127.0.0.1:$port/connect.html"
-check "the page answers" test "$(http GET /connect.html | head -n 1)" == 200
+# --- 8. a second user of the computer ------------------------------------------------------------------
+# A second Wine prefix is a separate Windows with a session and named objects of its own that shares this
+# machine's 127.0.0.1: the closest stand-in for a second user, with an installation of their own. Their
+# window, on the same port, must never show or drive the first user's connector.
+install_b="$work/install-second-user"
+cp -al "$install" "$install_b" && rm -f "$install_b/connector.log"
+as_b() { WINEPREFIX=$prefix_b "$@"; }
+(export WINE_ENV_PREFIX=$prefix_b WINE_ENV_DISPLAY=$DISPLAY; source "$repo/scripts/wine-env.sh"; wine_env_start) \
+  >"$work/prefix-b.out" 2>&1
+a_before=$(http GET /api/connector/desktop | sed -n '3p;4p;9p;11p')
+(cd "$install_b" && WINEPREFIX=$prefix_b exec wine launcher.exe >"$work/window-b.out" 2>&1 </dev/null) &
+b_seen=""
+b_unreachable() {
+  as_b probe list && cp "$work/probe.out" "$work/controls.txt" || return 1
+  b_seen+="$(text_of $PILL)|$(visible $QR && echo qr)|$(text_of $CODE)|"
+  [[ "$(text_of $PILL)" == "●  服务不可用" ]]
+}
+check "the second user's window shows the unreachable view" wait_until 40 b_unreachable
+check "it never showed the first user's state or code" \
+  test "${b_seen//已连接/}" == "$b_seen" -a "${b_seen//qr/}" == "$b_seen" -a "${b_seen//配对码/}" == "$b_seen"
+check "the second user's connector.log says that the port is in use" \
+  grep -q "port $port on 127.0.0.1 is already in use" "$install_b/connector.log"
+check "the first user's connector is unchanged" test "$(http GET /api/connector/desktop | sed -n '3p;4p;9p;11p')" == "$a_before"
+(cd "$install_b" && as_b wine launcher.exe --stop >"$work/stop-b.out" 2>&1 </dev/null)
+check "the second user's --stop ends their window" as_b no_processes_left
+as_b wineserver -k >/dev/null 2>&1
 
-# --- 9. --stop ends everything ------------------------------------------------------------------------------
+# --- 9. --stop ends everything; the secret is nowhere ------------------------------------------------------------------------------
 (cd "$install" && wine launcher.exe --stop >"$work/stop.out" 2>&1 </dev/null)
 check "launcher.exe --stop returns 0" test $? -eq 0
 check "no launcher.exe or node.exe process is left" no_processes_left
+check "the secret is in no log or output" bash -c '! grep -rqsF --exclude=opened.txt "$0" "$1" "$2"' "$secret" "$install" "$work"
 
 cleanup
 trap - EXIT

@@ -1,6 +1,7 @@
 // Test double for runtime\node.exe. Started by the supervisor like the real runtime, it reports on its
 // standard output (connector.log) what it received: its pid and parent pid, command line, working
-// directory, TOVIX_MOBILE_CONNECTOR_PORT and what its standard input is. It also appends its pid to
+// directory, TOVIX_MOBILE_CONNECTOR_PORT, what its standard input is, and whether the connector secret it
+// was given is the one published for the windows (never the secret itself: this is connector.log). It also appends its pid to
 // app\double-starts.txt, so that tests can count how many connectors were started.
 //
 // Behaviour, chosen by the first word of app\double-mode.txt in the installation (the directory above
@@ -37,6 +38,27 @@ static void WriteNumberLine(const wchar_t* key, DWORD value)
     wchar_t text[16];
     wsprintfW(text, L"%lu", value);
     WriteLine(key, text);
+}
+
+// "published" when TOVIX_MOBILE_CONNECTOR_TOKEN holds 64 characters that equal the published mapping,
+// "unset", or "not published".
+static const wchar_t* DescribeSecret()
+{
+    wchar_t given[128];
+    DWORD n = GetEnvironmentVariableW(L"TOVIX_MOBILE_CONNECTOR_TOKEN", given, 128);
+    if (n == 0 || n >= 128)
+        return L"unset";
+    const wchar_t* verdict = L"not published";
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, L"Local\\ostrel.tovix-connector.secret");
+    const wchar_t* published = mapping ? (const wchar_t*)MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+    if (published && n == 64 && lstrcmpW(published, given) == 0)
+        verdict = L"published";
+    if (published)
+        UnmapViewOfFile(published);
+    if (mapping)
+        CloseHandle(mapping);
+    SecureZeroMemory(given, sizeof given);
+    return verdict;
 }
 
 static DWORD ParentProcessId()
@@ -186,6 +208,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     n = GetEnvironmentVariableW(L"TOVIX_MOBILE_CONNECTOR_PORT", port, 64);
     WriteLine(L"port", n > 0 && n < 64 ? port : L"<unset>");
     WriteLine(L"stdin", DescribeStandardInput());
+    WriteLine(L"secret", DescribeSecret());
     wchar_t wideMode[32];
     MultiByteToWideChar(CP_UTF8, 0, mode, -1, wideMode, 32);
     WriteLine(L"mode", wideMode);

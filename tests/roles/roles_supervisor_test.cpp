@@ -3,6 +3,7 @@
 // that takes the connector and its children along, and EnsureBackgroundRunning's single supervisor.
 #include <gtest/gtest.h>
 #include "installation.h"
+#include "api/connector_secret.h"
 #include "named_objects.h"
 #include "process_util.h"
 #include "supervisor.h"
@@ -30,6 +31,15 @@ TEST_F(Supervisor, ConnectorReceivesItsStartUp)
     EXPECT_EQ(ReportValue(report, "cwd"), directory);
     EXPECT_EQ(ReportValue(report, "stdin"), "nul");
     EXPECT_EQ(ReportValue(report, "port"), "8093");
+    // The connector's secret is the one published for the windows of this logon, which they may read and
+    // nobody may change.
+    EXPECT_EQ(ReportValue(report, "secret"), "published");
+    wchar_t secret[ConnectorSecretUnits];
+    EXPECT_TRUE(ReadConnectorSecret(secret));
+    HANDLE writable = OpenFileMappingW(FILE_MAP_WRITE, FALSE, ConnectorSecretName);
+    EXPECT_TRUE(writable == nullptr) << "the published secret can be changed";
+    if (writable)
+        CloseHandle(writable);
     EXPECT_EQ(ReportValue(report, "parent-pid"), std::to_string(supervisor.pid));
     // The previous log was truncated: only the connector's own output is there.
     EXPECT_EQ(report.find("OLD LOG"), std::string::npos);
@@ -48,6 +58,8 @@ TEST_F(Supervisor, ConnectorReceivesItsStartUp)
     DWORD code = 99;
     EXPECT_TRUE(WaitForExit(supervisor.process, 5000, &code));
     EXPECT_EQ(code, 0u);
+    EXPECT_FALSE(ReadConnectorSecret(secret)) << "the secret goes with the supervisor";
+    SecureZeroMemory(secret, sizeof secret);
     KillAndClose(&supervisor);
 }
 

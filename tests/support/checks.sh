@@ -62,10 +62,11 @@ free_port() {   # a free TCP port of this machine: other prefixes' connectors sh
   node -e 'const s=require("net").createServer().listen(0,"127.0.0.1",()=>{console.log(s.address().port);s.close();})'
 }
 
-connector_answers() {   # connector_answers <port>: GET /api/connector/desktop answers 200
+connector_answers() {   # connector_answers <port>: GET /api/connector/desktop answers 200, or 401 without the secret
   node -e '
     const req = require("node:http").get({ host: "127.0.0.1", port: Number(process.argv[1]),
-      path: "/api/connector/desktop", agent: false, timeout: 3000 }, (res) => process.exit(res.statusCode === 200 ? 0 : 1));
+      path: "/api/connector/desktop", agent: false, timeout: 3000 },
+      (res) => process.exit(res.statusCode === 200 || res.statusCode === 401 ? 0 : 1));
     req.on("timeout", () => req.destroy()); req.on("error", () => process.exit(1));
   ' "$1"
 }
