@@ -5,6 +5,7 @@
 #include <string.h>
 #include <wchar.h>
 #include "control_text.h"
+#include "focus.h"
 #include "layout.h"
 #include "palette.h"
 #include "window_state.h"
@@ -15,12 +16,20 @@ static void ApplyControl(HWND control, const ControlView& c)
         return;
     if (c.setText)
         SetTextIfChanged(control, c.text);
-    if (c.enabled != Keep && (IsWindowEnabled(control) != 0) != (c.enabled != 0))
+    // A control that is disabled or hidden while it has the focus hands it to the window first.
+    int enabled = IsWindowEnabled(control) != 0;
+    if (c.enabled != Keep && enabled != c.enabled) {
+        if (!c.enabled)
+            KeepFocusFrom(control);
         EnableWindow(control, c.enabled);
+    }
     // The control's own visibility, whatever its parent's (the window may be minimised or not shown yet).
     int visible = (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0;
-    if (c.shown != Keep && visible != c.shown)
+    if (c.shown != Keep && visible != c.shown) {
+        if (!c.shown)
+            KeepFocusFrom(control);
         ShowWindow(control, c.shown ? SW_SHOWNA : SW_HIDE);
+    }
 }
 
 static void MoveStopButton(int y)

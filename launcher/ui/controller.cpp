@@ -7,6 +7,7 @@
 #include "controller.h"
 #include "apply_view.h"
 #include "clock.h"
+#include "focus.h"
 #include "presentation.h"
 #include "window_state.h"
 #include "api/request_worker.h"
@@ -60,6 +61,7 @@ void ApplySnapshot(const StatusSnapshot* snapshot)
     Controller.workbenchReady = facts.workbenchReady;
     Controller.phonePaired = facts.phonePaired;
     ApplyDecidedView();
+    ReturnFocus();  // the controls are back
 }
 
 void ShowUnreachableView()
@@ -69,6 +71,7 @@ void ShowUnreachableView()
     KeepEverything(&view);
     DecideUnreachableView(&view);
     ApplyDecidedView();
+    ReturnFocus();
 }
 
 void RefreshStartControls()

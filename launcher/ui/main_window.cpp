@@ -7,6 +7,7 @@
 #include "api/request_worker.h"
 #include "browser_link.h"
 #include "controller.h"
+#include "focus.h"
 #include "layout.h"
 #include "palette.h"
 #include "qr_view.h"
@@ -221,6 +222,12 @@ static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
         if (RouteCommand(LOWORD(wParam), HIWORD(wParam)))
             return 0;
         break;
+    case WM_ACTIVATE:
+        OnActivate(wParam);  // the focus is the window's own business, as in a dialog box
+        return 0;
+    case WM_NEXTDLGCTL:
+        OnNextDlgCtl(wParam, lParam);
+        return 0;
     case WM_TIMER:
     case WM_CONNECTOR_RESULT:
         ControllerTick();
@@ -314,15 +321,20 @@ int OpenMainWindow(HINSTANCE instance, HANDLE stopEvent, uint16_t port, int show
     return 0;
 }
 
+void DispatchWindowMessage(MSG* msg)
+{
+    if (!IsDialogMessageW(WindowRole.mainWindow, msg)) {
+        TranslateMessage(msg);
+        DispatchMessageW(msg);
+    }
+    FollowFocus(msg->message);
+}
+
 int RunMessageLoop()
 {
     MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (IsDialogMessageW(WindowRole.mainWindow, &msg))
-            continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+        DispatchWindowMessage(&msg);
     return 0;
 }
 

@@ -13,6 +13,9 @@ int RunWindow(HINSTANCE instance, HANDLE stopEvent, uint16_t port, int show, Sta
 // RunMessageLoop.
 int OpenMainWindow(HINSTANCE instance, HANDLE stopEvent, uint16_t port, int show, StartBackgroundFn startBackground);
 int RunMessageLoop();
+// One message of the loop: the dialog-style keyboard handling (Tab, Enter, arrows) first, then the focus
+// follow-up (the default button). The tests pump their messages through it too.
+void DispatchWindowMessage(MSG* msg);
 
 // Creates one child of the main window (see the control table); font may be null.
 HWND CreateControl(const wchar_t* className, const wchar_t* text, DWORD style, int id, int x, int y, int width,

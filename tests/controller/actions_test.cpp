@@ -186,15 +186,22 @@ WINDOW_TEST(SecondCommandWhileBusyDoesNothingAndControlsWaitForTheSnapshot)
     EXPECT_EQ("/api/connector/start", seen[n].path);
 }
 
-static void PressEnter()
+// A key as the keyboard delivers it: to the focused control (or the window), through the window's loop.
+static void Press(UINT key)
 {
     HWND focus = GetFocus();
     if (!focus || (focus != H.window && !IsChild(H.window, focus))) {
         SetFocus(H.window);
         focus = H.window;
     }
-    PostMessageW(focus, WM_KEYDOWN, VK_RETURN, 1);
-    PostMessageW(focus, WM_KEYUP, VK_RETURN, 0xC0000001);
+    PostMessageW(focus, WM_KEYDOWN, key, 1);
+    PostMessageW(focus, WM_KEYUP, key, 0xC0000001);
+    Pump(0);
+}
+
+static void PressEnter()
+{
+    Press(VK_RETURN);
 }
 
 struct EnterRow {
@@ -227,6 +234,98 @@ WINDOW_TEST(EnterStartsOnlyWhileStartButtonIsEnabledAndVisible)
         }
         Pump(300);
     }
+}
+
+// The focus is on a control that can take it, and exactly one push button has the default look: the
+// focused one, or StartButton when the focus is on another kind of control.
+static bool FocusOnAControl()
+{
+    HWND focus = GetFocus();
+    return focus && IsChild(H.window, focus) && Enabled(focus) && Shown(focus);
+}
+
+static HWND DefaultButton()
+{
+    HWND found = nullptr;
+    int count = 0;
+    for (int i : {NewQrButtonIndex, StartButtonIndex, StopButtonIndex, RetryButtonIndex, DownloadButtonIndex})
+        if ((GetWindowLongW(Controls[i], GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+            found = Controls[i];
+            ++count;
+        }
+    return count == 1 ? found : nullptr;
+}
+
+static bool TabTo(HWND control)
+{
+    for (int i = 0; i < 10 && GetFocus() != control; ++i)
+        Press(VK_TAB);
+    return GetFocus() == control;
+}
+
+struct KeyRow {
+    const char* what;
+    Doc doc;
+    const wchar_t* pill;
+    int button;
+    const char* path;
+    Doc after;      // the connector's state once the action is done
+    int focusBack;  // the control that then has the focus
+    int tabTo;      // and where Tab takes it from there
+};
+
+WINDOW_TEST(KeyboardFocusSurvivesEveryActionAndOneButtonLooksDefault)
+{
+    StartConnector(Idle());
+    OpenWindow();
+    ASSERT_TRUE(WaitApplied(IDLE_PILL));
+    Pump(100);
+    EXPECT_TRUE(FocusOnAControl()) << "at start the focus is on the first control that takes it";
+    EXPECT_EQ(Controls[DeviceNameEditIndex], GetFocus());
+    EXPECT_EQ(Controls[StartButtonIndex], DefaultButton());
+    Doc connecting = Idle();
+    connecting.state = "connecting";
+    const KeyRow rows[] = {
+        {"start", Idle(), IDLE_PILL, StartButtonIndex, "/api/connector/start", Idle(), StartButtonIndex,
+         DeviceNameEditIndex},
+        // StartButton stays disabled while connecting: the focus goes on to the next control that takes it,
+        // the only one.
+        {"start, then connecting", Idle(), IDLE_PILL, StartButtonIndex, "/api/connector/start", connecting,
+         StopButtonIndex, StopButtonIndex},
+        {"stop", Online(), ONLINE_PILL, StopButtonIndex, "/api/connector/stop", Online(), StopButtonIndex,
+         NewQrButtonIndex},
+        {"detect", NoWorkbench(), IDLE_PILL, RetryButtonIndex, "/api/connector/desktop/detect", NoWorkbench(),
+         RetryButtonIndex, DeviceNameEditIndex},
+    };
+    for (const KeyRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        ShowDocument(row.doc, row.pill);
+        ASSERT_TRUE(TabTo(Controls[row.button]));
+        EXPECT_EQ(Controls[row.button], DefaultButton());
+        size_t n = SeenCount();
+        SetDocument(row.after);
+        Press(VK_SPACE);
+        ASSERT_TRUE(WaitSeen(n + 2, 3000));
+        EXPECT_EQ(row.path, Seen()[n].path);
+        // The next document brings the controls back, and the focus with them.
+        ASSERT_TRUE(PumpUntil([&] { return GetFocus() == Controls[row.focusBack]; }, 3000));
+        EXPECT_EQ(Controls[row.focusBack], DefaultButton());
+        Press(VK_TAB);
+        EXPECT_EQ(Controls[row.tabTo], GetFocus()) << "Tab moves the focus on";
+        EXPECT_EQ(row.tabTo == DeviceNameEditIndex ? Controls[StartButtonIndex] : Controls[row.tabTo], DefaultButton());
+    }
+
+    // Another program in front and back again: the focus returns to the control that had it.
+    ShowDocument(Online(), ONLINE_PILL);
+    ASSERT_TRUE(TabTo(Controls[StopButtonIndex]));
+    HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                 nullptr, nullptr);
+    SetForegroundWindow(other);
+    Pump(0);
+    EXPECT_NE(Controls[StopButtonIndex], GetFocus());
+    DestroyWindow(other);
+    SetForegroundWindow(H.window);
+    ASSERT_TRUE(PumpUntil([] { return GetFocus() == Controls[StopButtonIndex]; }, 3000));
 }
 
 WINDOW_TEST(FailedActionHoldsItsTextFor10s)

@@ -276,9 +276,11 @@ static void PumpPending()
         }
         if (msg.message == WM_PAINT && watchingScreen && OfWindow(msg.hwnd))
             ++paints;
-        // The same dialog-style keyboard handling as the window role's loop, so Enter becomes IDOK.
-        if (IsWindow(H.window) && IsDialogMessageW(H.window, &msg))
+        // The window role's own handling of a message, so that Tab and Enter behave as for a user.
+        if (IsWindow(H.window)) {
+            DispatchWindowMessage(&msg);
             continue;
+        }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

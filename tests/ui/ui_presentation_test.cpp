@@ -77,6 +77,8 @@ protected:
     {
         ResetWindowState();
         Apply(Doc());  // a known starting point: idle, workbench ready, nothing edited
+        // The window put the focus into the name's field, where snapshots leave the name alone.
+        SetFocus(Controls[StartButtonIndex]);
         PaintNow();
         qrPaints = 0;
         editChangeSuppressed.clear();
