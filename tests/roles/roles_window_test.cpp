@@ -1,6 +1,7 @@
 // Instance control of the window role against real launcher.exe processes (under Xvfb): a second launch
 // brings the first window back and starts nothing; a launch during a stop shows the start-up error box
-// and exits 1; an opening window starts one supervisor.
+// and exits 1; an opening window starts one supervisor, which leaves a kill-on-close job that the window was
+// started in when the job allows it (and otherwise starts inside it, as everything then ends with the job).
 #include <gtest/gtest.h>
 #include <algorithm>
 #include "installation.h"
@@ -141,3 +142,76 @@ TEST_F(WindowRole, OpeningWindowStartsOneSupervisor)
     EXPECT_TRUE(WaitUntil([&] { return ProcessesUnder(installation.directory).empty(); }, 5000));
     KillAndClose(&window);
 }
+
+// A window started inside a kill-on-close job, as some launchers, terminals and task runners start
+// programs: whether the job lets its processes break away decides whether the supervisor and the connector
+// outlive the job's closing.
+struct ParentJobCase {
+    const char* name;
+    DWORD limits;
+    bool supervisorLeavesTheJob;
+};
+
+const ParentJobCase ParentJobCases[] = {
+    {"AllowsBreakaway", JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK, true},
+    {"ForbidsBreakaway", JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE, false},
+};
+
+class WindowInParentJob : public WindowRole, public ::testing::WithParamInterface<ParentJobCase> {};
+
+// 1 when the process is in the job, 0 when it is not, -1 when the system could not tell.
+static int InJob(HANDLE process, HANDLE job)
+{
+    BOOL inside = FALSE;
+    if (!IsProcessInJob(process, job, &inside))
+        return -1;
+    return inside ? 1 : 0;
+}
+
+TEST_P(WindowInParentJob, SupervisorAndConnectorOutliveTheJobOnlyWhenItAllowsBreakaway)
+{
+    const ParentJobCase& c = GetParam();
+    ASSERT_TRUE(CreateInstallation(&installation));
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    ASSERT_NE(job, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = c.limits;
+    ASSERT_TRUE(SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits));
+
+    StartedProcess window = StartWithTailInJob(job, installation.launcher, L"");
+    ASSERT_NE(window.process, nullptr);
+    ASSERT_NE(FindTopWindow(MainWindowClass, window.pid, 10000), nullptr);
+    std::string report = WaitForReport(installation, 10000);
+    ASSERT_FALSE(report.empty()) << "no connector was started";
+    // Wine answers IsProcessInJob only for a handle with the full query right.
+    DWORD access = SYNCHRONIZE | PROCESS_QUERY_INFORMATION;
+    HANDLE supervisor = OpenProcess(access, FALSE, std::stoul(ReportValue(report, "parent-pid")));
+    HANDLE connector = OpenProcess(access, FALSE, std::stoul(ReportValue(report, "pid")));
+    ASSERT_NE(supervisor, nullptr);
+    ASSERT_NE(connector, nullptr);
+    EXPECT_EQ(InJob(window.process, job), 1);
+    // The connector is in the supervisor's own job, which lies inside the window's job when the supervisor
+    // could not leave it.
+    int expected = c.supervisorLeavesTheJob ? 0 : 1;
+    EXPECT_EQ(InJob(supervisor, job), expected);
+    EXPECT_EQ(InJob(connector, job), expected);
+
+    CloseHandle(job);
+    EXPECT_TRUE(WaitForExit(window.process, 10000)) << "closing the job did not end the window";
+    if (c.supervisorLeavesTheJob) {
+        // Outside the job nothing of its closing reaches them: they run until they are stopped.
+        EXPECT_EQ(WaitForSingleObject(supervisor, 0), (DWORD)WAIT_TIMEOUT) << "the supervisor ended with the job";
+        EXPECT_EQ(WaitForSingleObject(connector, 0), (DWORD)WAIT_TIMEOUT) << "the connector ended with the job";
+        EXPECT_EQ(RunStop(installation), 0);
+    }
+    EXPECT_EQ(WaitForSingleObject(supervisor, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(connector, 10000), WAIT_OBJECT_0);
+    EXPECT_TRUE(WaitUntil([&] { return ProcessesUnder(installation.directory).empty(); }, 5000));
+    EXPECT_EQ(CountConnectorStarts(installation), 1);
+    CloseHandle(connector);
+    CloseHandle(supervisor);
+    KillAndClose(&window);
+}
+
+INSTANTIATE_TEST_SUITE_P(, WindowInParentJob, ::testing::ValuesIn(ParentJobCases),
+                         [](const ::testing::TestParamInfo<ParentJobCase>& info) { return info.param.name; });
