@@ -8,7 +8,7 @@
 #  - the database code page 936: wixl leaves it at 0 (the installing system's own ANSI code page, which
 #    garbles the Chinese names on most systems) and converts text with the Windows code page of its own
 #    locale, so it runs with WINDOWS_LANGUAGE=zh_CN (it crashes on Chinese text otherwise);
-#  - a plain Start-menu shortcut to the installed launcher.exe: wixl only writes advertised ones, and
+#  - plain Start-menu shortcuts to the installed launcher.exe: wixl only writes advertised ones, and
 #    starting an advertised shortcut lets Windows Installer "repair" the installation from a source that
 #    may be long gone;
 #  - the removal of connector.log, which the supervisor creates and no component owns (wixl has no
@@ -46,7 +46,7 @@ WINDOWS_LANGUAGE=zh_CN wixl --arch x64 --define Version="$version" --define Prod
 
 printf '\r\n\r\n936\t_ForceCodepage\r\n' >_ForceCodepage.idt
 WINDOWS_LANGUAGE=zh_CN msibuild package.msi -i _ForceCodepage.idt \
-  -q "UPDATE Shortcut SET Target = '[#LauncherExe]' WHERE Shortcut = 'StartMenuShortcut'" \
+  -q "UPDATE Shortcut SET Target = '[#LauncherExe]' WHERE Shortcut = 'StartMenuShortcut' OR Shortcut = 'StopShortcut'" \
   -q "INSERT INTO RemoveFile (FileKey, Component_, FileName, DirProperty, InstallMode)
       VALUES ('RemoveConnectorLog', 'Launcher', 'connector.log', 'INSTALLDIR', 2)" \
   -q "DELETE FROM InstallUISequence WHERE Action = 'MigrateFeatureStates'" \

@@ -215,8 +215,17 @@ int EnsureBackgroundRunningFor(const wchar_t* executablePath)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
-    if (!CreateProcessW(executablePath, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &child))
+    // The supervisor exists to outlive the window, but a child starts in its parent's job: were the window
+    // started inside a kill-on-close job (as some launchers, terminals and task runners do), closing that job
+    // would end the supervisor and the connector with the window. So it leaves the job where the job allows
+    // that; a job that does not refuses the flag with ERROR_ACCESS_DENIED, and the supervisor then starts
+    // inside it as it would without the flag. Outside any job the flag changes nothing.
+    BOOL created = CreateProcessW(executablePath, commandLine, nullptr, nullptr, FALSE,
+                                  CREATE_NO_WINDOW | CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr, &startup, &child);
+    if (!created && GetLastError() == ERROR_ACCESS_DENIED)
+        created = CreateProcessW(executablePath, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                 nullptr, &startup, &child);
+    if (!created)
         return 0;
     LendStopEvent(child.hProcess);
     CloseHandle(child.hThread);

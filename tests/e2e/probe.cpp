@@ -7,8 +7,11 @@
 //   e2e_probe syscommand <id>    posts WM_SYSCOMMAND <id> (decimal) to the main window
 //   e2e_probe close              posts WM_CLOSE to the main window
 //   e2e_probe dialog [ok|cancel] prints the caption and text of the window's message box, or answers it
-// Exit code: 0 done, 2 no main window (or no message box), 1 bad arguments.
+//   e2e_probe shortcut <file>    prints what a shell link (.lnk) starts, as the shell reads it: lines
+//                                "target=", "arguments=", "directory=", "icon=" (path,index); no window needed
+// Exit code: 0 done, 2 no main window (or no message box, or an unreadable link), 1 bad arguments.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cwchar>
 
@@ -128,10 +131,53 @@ static int Dialog(HWND main, const wchar_t* answer)
     return 0;
 }
 
+// A value that holds no line break (paths keep their backslashes as they are).
+static void WriteLine(const wchar_t* key, const wchar_t* value)
+{
+    Write(key);
+    Write(L"=");
+    Write(value);
+    Write(L"\n");
+}
+
+static int Shortcut(const wchar_t* file)
+{
+    if (FAILED(CoInitialize(nullptr))) return 2;
+    IShellLinkW* link = nullptr;
+    IPersistFile* persist = nullptr;
+    int code = 2;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&link))) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) &&
+        SUCCEEDED(persist->Load(file, STGM_READ))) {
+        wchar_t text[1024];
+        int icon = 0;
+        text[0] = 0;
+        link->GetPath(text, 1024, nullptr, SLGP_RAWPATH);
+        WriteLine(L"target", text);
+        text[0] = 0;
+        link->GetArguments(text, 1024);
+        WriteLine(L"arguments", text);
+        text[0] = 0;
+        link->GetWorkingDirectory(text, 1024);
+        WriteLine(L"directory", text);
+        text[0] = 0;
+        link->GetIconLocation(text, 1000, &icon);
+        wsprintfW(text + lstrlenW(text), L",%d", icon);
+        WriteLine(L"icon", text);
+        code = 0;
+    }
+    if (persist) persist->Release();
+    if (link) link->Release();
+    CoUninitialize();
+    return code;
+}
+
 int wmain(int argc, wchar_t** argv)
 {
     out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (argc < 2) return 1;
+    if (wcscmp(argv[1], L"shortcut") == 0) return argc == 3 ? Shortcut(argv[2]) : 1;
     HWND main = FindWindowW(L"TovixMobileConnectorWindow", nullptr);
     if (!main) return 2;
     const wchar_t* verb = argv[1];

@@ -2,8 +2,9 @@
 # End-to-end test of the Windows installer under Wine, with the real node.exe and the reference connector:
 # scripts/package.sh builds the MSI of this version (signed with a throwaway certificate) and of the next
 # one (unsigned, from launcher_next); msiexec installs, upgrades while the program runs, refuses the
-# downgrade, removes while the program runs, and installs with AUTOSTART=1. Files and processes are
-# checked from Linux, the registry through "reg export", the window with e2e_probe.exe.
+# downgrade, stops everything through the Start-menu stop shortcut, removes while the program runs, and
+# installs with AUTOSTART=1. Files and processes are checked from Linux, the registry through "reg export",
+# the window and the shortcuts with e2e_probe.exe.
 #   installer.sh <Windows build directory> <version> <next version>   (ctest passes them)
 set -uo pipefail
 win=$(cd "${1:?Windows build directory}" && pwd)
@@ -27,7 +28,9 @@ product="Tovix 随行连接器"
 windows_path() { wine cmd /c echo "$1" 2>/dev/null </dev/null | tr -d '\r'; }
 dir_win="$(windows_path '%LOCALAPPDATA%')\\Programs\\Tovix Mobile Connector"
 dir=$(winepath -u "$dir_win" 2>/dev/null)
-shortcut="$(winepath -u "$(windows_path '%APPDATA%')" 2>/dev/null)/Microsoft/Windows/Start Menu/Programs/$product.lnk"
+start_menu="$(winepath -u "$(windows_path '%APPDATA%')" 2>/dev/null)/Microsoft/Windows/Start Menu/Programs"
+shortcut="$start_menu/$product.lnk"
+stop_shortcut="$start_menu/停止 $product.lnk"
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 
 msiexec() { wine msiexec "$@" >/dev/null 2>&1 </dev/null; }
@@ -72,6 +75,25 @@ same_files() {   # same_files <layout>: the installation holds exactly the layou
   diff -r -q -x connector.log "$1" "$dir" >"$work/diff.txt" 2>&1 || { sed 's/^/# /' "$work/diff.txt"; return 1; }
 }
 shortcut_targets_launcher() { [[ -f "$shortcut" ]] && grep -a -q -F "$dir_win\\launcher.exe" "$shortcut"; }
+# What a shortcut starts, as the shell reads it: "target=", "arguments=", "directory=", "icon=" lines.
+read_shortcut() {   # through a file: a pipe from a Wine program can be held open by the services it starts
+  wine "$bin/e2e_probe.exe" shortcut "$(winepath -w "$1" 2>/dev/null)" >"$work/shortcut.txt" 2>/dev/null </dev/null
+  cat "$work/shortcut.txt"
+}
+shortcut_value() { read_shortcut "$1" | sed -n "s/^$2=//p"; }
+stop_shortcut_stops() {   # the installed launcher.exe --stop, a GUI program (no console), with the window's icon
+  local headers
+  headers=$(x86_64-w64-mingw32-objdump -p "$dir/launcher.exe")
+  [[ -f "$stop_shortcut" && "$(shortcut_value "$stop_shortcut" target)" == "$dir_win\\launcher.exe" &&
+     "$(shortcut_value "$stop_shortcut" arguments)" == "--stop" &&
+     -n "$(shortcut_value "$shortcut" icon)" &&
+     "$(shortcut_value "$stop_shortcut" icon)" == "$(shortcut_value "$shortcut" icon)" &&
+     "$headers" == *$'\nSubsystem\t\t00000002\t(Windows GUI)\n'* ]] && return 0
+  read_shortcut "$stop_shortcut" | sed 's/^/# /'
+  return 1
+}
+# Opens a shortcut as the Start menu does: the shell resolves the link and starts what it names.
+open_shortcut() { wine start "$(winepath -w "$1" 2>/dev/null)" >/dev/null 2>&1 </dev/null; }
 started_supervisor() { grep -a -q 'Action start [0-9:]*: StartSupervisor\.' "$work/$1.log"; }
 
 window_pid=""
@@ -119,6 +141,7 @@ check "the MSI carries the message that refuses a downgrade" downgrade_message
 check "msiexec /i /qn installs" msiexec /i "$(winepath -w "$old_msi")" /qn /l*v "$(log_of install)"
 check "the installation holds exactly the files of the package" same_files "$old_layout"
 check "the Start-menu shortcut $product starts the installed launcher.exe" shortcut_targets_launcher
+check "the Start-menu shortcut 停止 $product runs the installed launcher.exe --stop" stop_shortcut_stops
 check "one installed-programs entry: name, version, publisher" entry_is "$version"
 check "the entry has the program's icon" is_icon "$(product_icon)"
 first_install_starts_nothing() { no_processes_running && ! started_supervisor install; }
@@ -171,17 +194,28 @@ unchanged() { same_files "$new_layout" && entry_is "$next" && [[ "$running" == "
 check "msiexec /i of the older version fails" refused /i "$(winepath -w "$old_msi")" /qn
 check "and changes nothing: files, entry, processes" unchanged
 
-# --- 5. removal while it runs ------------------------------------------------------------------------------------
+# --- 5. the stop shortcut while everything runs -------------------------------------------------------------------
+start_window
+check "the window opens" wait_until 60 window_shown
+check "its supervisor runs the connector" wait_until 60 connector_runs
+stop_pids="$window_pid $(supervisor_pid) $(connector_pid)"
+all_ended() { local pid; for pid in $stop_pids; do ended "$pid" || return 1; done; }
+check "opening 停止 $product starts it" open_shortcut "$stop_shortcut"
+check "window, supervisor and connector end" wait_until 30 all_ended
+check "and nothing is left running" no_processes_left
+
+# --- 6. removal while it runs ------------------------------------------------------------------------------------
 start_window
 check "the window opens again" wait_until 60 window_shown
 check "msiexec /x /qn removes" msiexec /x "$(winepath -w "$new_msi")" /qn
 check "no launcher.exe or node.exe is left" no_processes_left
 check "no file is left, connector.log and the folder included" test ! -e "$dir"
 check "the shortcut is gone" test ! -e "$shortcut"
+check "the stop shortcut is gone" test ! -e "$stop_shortcut"
 check "the installed-programs entry is gone" no_entry
 check "the product's icon and registration are gone" test -z "$(product_icon)"
 
-# --- 6. start at logon --------------------------------------------------------------------------------------------
+# --- 7. start at logon --------------------------------------------------------------------------------------------
 check "msiexec /i /qn AUTOSTART=1 installs" msiexec /i "$(winepath -w "$old_msi")" /qn AUTOSTART=1
 check "the Run value starts the installed launcher.exe in the background" \
   test "$(run_value)" == "\"$dir_win\\launcher.exe\" --background"

@@ -39,8 +39,9 @@ static std::vector<wchar_t> BuildEnvironment(const std::vector<EnvironmentChange
     return result;
 }
 
-StartedProcess StartProcess(const std::wstring& image, const std::wstring& commandLine,
-                            const std::vector<EnvironmentChange>& environment)
+// Starts the process, inside job when one is given.
+static StartedProcess StartProcessIn(HANDLE job, const std::wstring& image, const std::wstring& commandLine,
+                                     const std::vector<EnvironmentChange>& environment)
 {
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(0);
@@ -49,22 +50,46 @@ StartedProcess StartProcess(const std::wstring& image, const std::wstring& comma
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
     StartedProcess started = {nullptr, 0};
-    if (!CreateProcessW(image.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                        block.data(), nullptr, &startup, &info))
+    DWORD flags = CREATE_UNICODE_ENVIRONMENT | (job ? CREATE_SUSPENDED : 0);
+    if (!CreateProcessW(image.c_str(), line.data(), nullptr, nullptr, FALSE, flags, block.data(), nullptr, &startup,
+                        &info))
         return started;
+    if (job && (!AssignProcessToJobObject(job, info.hProcess) || ResumeThread(info.hThread) == (DWORD)-1)) {
+        TerminateProcess(info.hProcess, 99);
+        WaitForSingleObject(info.hProcess, 10000);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+        return started;
+    }
     CloseHandle(info.hThread);
     started.process = info.hProcess;
     started.pid = info.dwProcessId;
     return started;
 }
 
-StartedProcess StartWithTail(const std::wstring& image, const std::wstring& tail,
-                             const std::vector<EnvironmentChange>& environment)
+StartedProcess StartProcess(const std::wstring& image, const std::wstring& commandLine,
+                            const std::vector<EnvironmentChange>& environment)
+{
+    return StartProcessIn(nullptr, image, commandLine, environment);
+}
+
+static std::wstring LineWithTail(const std::wstring& image, const std::wstring& tail)
 {
     std::wstring line = L"\"" + image + L"\"";
     if (!tail.empty())
         line += L" " + tail;
-    return StartProcess(image, line, environment);
+    return line;
+}
+
+StartedProcess StartWithTail(const std::wstring& image, const std::wstring& tail,
+                             const std::vector<EnvironmentChange>& environment)
+{
+    return StartProcess(image, LineWithTail(image, tail), environment);
+}
+
+StartedProcess StartWithTailInJob(HANDLE job, const std::wstring& image, const std::wstring& tail)
+{
+    return StartProcessIn(job, image, LineWithTail(image, tail), {});
 }
 
 bool WaitForExit(HANDLE process, DWORD timeoutMs, DWORD* exitCode)

@@ -25,6 +25,10 @@ StartedProcess StartProcess(const std::wstring& image, const std::wstring& comma
 StartedProcess StartWithTail(const std::wstring& image, const std::wstring& tail,
                              const std::vector<EnvironmentChange>& environment = {});
 
+// StartWithTail inside job: created suspended and assigned before it runs, so that everything it starts
+// begins inside the job too (unless it breaks away).
+StartedProcess StartWithTailInJob(HANDLE job, const std::wstring& image, const std::wstring& tail);
+
 // True, with the exit code, when the process ended within the timeout.
 bool WaitForExit(HANDLE process, DWORD timeoutMs, DWORD* exitCode = nullptr);
 // Kills the process if it still runs, waits for it, closes the handle.
