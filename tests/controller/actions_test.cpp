@@ -139,7 +139,7 @@ WINDOW_TEST(StopWhilePollOutstandingDropsThePollAndSendsStopInTheSameTick)
     EXPECT_EQ(n + 1, SeenCount()) << "Stop must wait for the outstanding poll";
     int staleShown = 0;
     ASSERT_TRUE(PumpUntil([&] {
-        staleShown |= Text(Controls[MessageLabelIndex]) == L"过期的状态";
+        staleShown |= TextOf(Controls[MessageLabelIndex]) == L"过期的状态";
         return SeenCount() >= n + 3;
     }, 4000));
     std::vector<SeenRequest> seen = Seen();
@@ -147,7 +147,7 @@ WINDOW_TEST(StopWhilePollOutstandingDropsThePollAndSendsStopInTheSameTick)
     EXPECT_GE(seen[n + 1].realAt + 20, seen[n].realAt + 1000);
     EXPECT_EQ("GET", seen[n + 2].method);
     PumpUntil([&] {
-        staleShown |= Text(Controls[MessageLabelIndex]) == L"过期的状态";
+        staleShown |= TextOf(Controls[MessageLabelIndex]) == L"过期的状态";
         return false;
     }, 500);
     EXPECT_EQ(0, staleShown);
@@ -165,8 +165,8 @@ WINDOW_TEST(SecondCommandWhileBusyDoesNothingAndControlsWaitForTheSnapshot)
     HWND actionControls[] = {Controls[DeviceNameEditIndex], Controls[RelayComboIndex], Controls[StartButtonIndex],
                              Controls[StopButtonIndex],     Controls[RetryButtonIndex], Controls[NewQrButtonIndex]};
     for (HWND control : actionControls)
-        EXPECT_FALSE(Enabled(control));
-    EXPECT_EQ(BUSY_PLACEHOLDER, Text(Controls[QrPlaceholderIndex]));
+        EXPECT_FALSE(IsEnabled(control));
+    EXPECT_EQ(BUSY_PLACEHOLDER, TextOf(Controls[QrPlaceholderIndex]));
     const int ids[] = {IDOK, StartButtonId, StopButtonId, RetryButtonId, NewQrButtonId};
     for (int id : ids)
         Command(id);
@@ -174,9 +174,9 @@ WINDOW_TEST(SecondCommandWhileBusyDoesNothingAndControlsWaitForTheSnapshot)
     for (int id : ids)
         Command(id);
     // The result leaves the controls alone; the poll that follows restores them.
-    ASSERT_TRUE(PumpUntil([&] { return Enabled(Controls[StartButtonIndex]); }, 4000));
-    EXPECT_TRUE(Enabled(Controls[DeviceNameEditIndex]));
-    EXPECT_TRUE(Enabled(Controls[RelayComboIndex]));
+    ASSERT_TRUE(PumpUntil([&] { return IsEnabled(Controls[StartButtonIndex]); }, 4000));
+    EXPECT_TRUE(IsEnabled(Controls[DeviceNameEditIndex]));
+    EXPECT_TRUE(IsEnabled(Controls[RelayComboIndex]));
     Pump(500);
     std::vector<SeenRequest> seen = Seen();
     int posts = 0;
@@ -224,7 +224,7 @@ WINDOW_TEST(EnterStartsOnlyWhileStartButtonIsEnabledAndVisible)
     for (const EnterRow& row : rows) {
         SCOPED_TRACE(row.what);
         ShowDocument(row.doc, row.pill);
-        EXPECT_EQ(row.sends == 1, Enabled(Controls[StartButtonIndex]) && Shown(Controls[StartButtonIndex]));
+        EXPECT_EQ(row.sends == 1, IsEnabled(Controls[StartButtonIndex]) && IsShown(Controls[StartButtonIndex]));
         size_t posts = CountSeen("POST");
         PressEnter();
         Pump(600);
@@ -241,7 +241,7 @@ WINDOW_TEST(EnterStartsOnlyWhileStartButtonIsEnabledAndVisible)
 static bool FocusOnAControl()
 {
     HWND focus = GetFocus();
-    return focus && IsChild(H.window, focus) && Enabled(focus) && Shown(focus);
+    return focus && IsChild(H.window, focus) && IsEnabled(focus) && IsShown(focus);
 }
 
 static HWND DefaultButton()
@@ -336,13 +336,13 @@ WINDOW_TEST(FailedActionHoldsItsTextFor10s)
     Pump(300);
     QueueActionAnswer(Answer(500));
     Click(Controls[StartButtonIndex]);
-    ASSERT_TRUE(PumpUntil([] { return Text(Controls[MessageLabelIndex]) == ACTION_FAILED_TEXT; }, 3000));
+    ASSERT_TRUE(PumpUntil([] { return TextOf(Controls[MessageLabelIndex]) == ACTION_FAILED_TEXT; }, 3000));
     // Still held by the poll 8 s after the failure.
     size_t n = SeenCount();
     Advance(8000);
     ASSERT_TRUE(WaitSeen(n + 1, 3000));
     Pump(300);
-    EXPECT_EQ(ACTION_FAILED_TEXT, Text(Controls[MessageLabelIndex]));
+    EXPECT_EQ(ACTION_FAILED_TEXT, TextOf(Controls[MessageLabelIndex]));
     // The connector's own message wins while it has one.
     Doc withMessage = Idle();
     withMessage.message = "工作台未响应";
@@ -350,13 +350,13 @@ WINDOW_TEST(FailedActionHoldsItsTextFor10s)
     n = SeenCount();
     Advance(1000);
     ASSERT_TRUE(WaitSeen(n + 1, 3000));
-    EXPECT_TRUE(PumpUntil([] { return Text(Controls[MessageLabelIndex]) == L"工作台未响应"; }, 2000));
+    EXPECT_TRUE(PumpUntil([] { return TextOf(Controls[MessageLabelIndex]) == L"工作台未响应"; }, 2000));
     // Past 10 s from the failure an empty message is empty again.
     SetDocument(Idle());
     n = SeenCount();
     Advance(2000);
     ASSERT_TRUE(WaitSeen(n + 1, 3000));
-    EXPECT_TRUE(PumpUntil([] { return Text(Controls[MessageLabelIndex]).empty(); }, 2000));
+    EXPECT_TRUE(PumpUntil([] { return TextOf(Controls[MessageLabelIndex]).empty(); }, 2000));
 
     // A dropped connection is a failure too; a following success clears the text at once.
     QueueActionAnswer(Answer(200, 0));
@@ -366,14 +366,14 @@ WINDOW_TEST(FailedActionHoldsItsTextFor10s)
     dropped.resetOnClose = 1;
     SetActionAnswer(dropped);
     Click(Controls[StartButtonIndex]);  // answered 200 by the queued answer
-    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls[StartButtonIndex]); }, 3000));
-    EXPECT_TRUE(Text(Controls[MessageLabelIndex]).empty());
+    ASSERT_TRUE(PumpUntil([] { return IsEnabled(Controls[StartButtonIndex]); }, 3000));
+    EXPECT_TRUE(TextOf(Controls[MessageLabelIndex]).empty());
     Click(Controls[StartButtonIndex]);  // dropped connection
-    ASSERT_TRUE(PumpUntil([] { return Text(Controls[MessageLabelIndex]) == ACTION_FAILED_TEXT; }, 3000));
+    ASSERT_TRUE(PumpUntil([] { return TextOf(Controls[MessageLabelIndex]) == ACTION_FAILED_TEXT; }, 3000));
     SetActionAnswer(Answer(200));
-    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls[StartButtonIndex]); }, 3000));
+    ASSERT_TRUE(PumpUntil([] { return IsEnabled(Controls[StartButtonIndex]); }, 3000));
     Click(Controls[StartButtonIndex]);
-    EXPECT_TRUE(PumpUntil([] { return Text(Controls[MessageLabelIndex]).empty(); }, 3000));
+    EXPECT_TRUE(PumpUntil([] { return TextOf(Controls[MessageLabelIndex]).empty(); }, 3000));
 }
 
 WINDOW_TEST(StartReadsNameAndRelayWhenTheRequestStarts)
@@ -385,7 +385,7 @@ WINDOW_TEST(StartReadsNameAndRelayWhenTheRequestStarts)
     StartConnector(longName);
     OpenWindow();
     ASSERT_TRUE(WaitApplied(IDLE_PILL));
-    ASSERT_EQ(150u, Text(Controls[DeviceNameEditIndex]).size());
+    ASSERT_EQ(150u, TextOf(Controls[DeviceNameEditIndex]).size());
     std::string hundred;
     for (int i = 0; i < 100; ++i)
         hundred += "电";
@@ -396,7 +396,7 @@ WINDOW_TEST(StartReadsNameAndRelayWhenTheRequestStarts)
     Click(Controls[StartButtonIndex]);
     ASSERT_TRUE(WaitSeen(n + 2, 3000));
     EXPECT_EQ(StartBody(hundred.c_str(), "quorbelapi"), Seen()[n].body);
-    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls[StartButtonIndex]); }, 3000));
+    ASSERT_TRUE(PumpUntil([] { return IsEnabled(Controls[StartButtonIndex]); }, 3000));
 
     // The name typed while a poll holds the action back is the one sent.
     StopTimer();
@@ -413,14 +413,14 @@ WINDOW_TEST(StartReadsNameAndRelayWhenTheRequestStarts)
     EXPECT_EQ("/api/connector/start", Seen()[n + 1].path);
     EXPECT_EQ(StartBody("客厅 \\\"主机\\\"\\\\", "quorbelapi"), Seen()[n + 1].body);
     RestartTimer();
-    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls[StartButtonIndex]); }, 3000));
+    ASSERT_TRUE(PumpUntil([] { return IsEnabled(Controls[StartButtonIndex]); }, 3000));
     // Typed once, the name is no longer replaced by snapshots.
-    EXPECT_EQ(L"客厅 \"主机\"\\", Text(Controls[DeviceNameEditIndex]));
+    EXPECT_EQ(L"客厅 \"主机\"\\", TextOf(Controls[DeviceNameEditIndex]));
 
     // The user's choice of "三方中继".
     SendMessageW(Controls[RelayComboIndex], CB_SETCURSEL, 1, 0);
     Command(RelayComboId, CBN_SELCHANGE);
-    EXPECT_EQ(START_RELAY_SWITCH, Text(Controls[StartButtonIndex]));
+    EXPECT_EQ(START_RELAY_SWITCH, TextOf(Controls[StartButtonIndex]));
     n = SeenCount();
     Click(Controls[StartButtonIndex]);
     ASSERT_TRUE(WaitSeen(n + 1, 3000));
@@ -435,20 +435,20 @@ WINDOW_TEST(RelaySwitchSurvivesAFailedStartAndEndsWithASuccessfulOne)
     Pump(300);
     SendMessageW(Controls[RelayComboIndex], CB_SETCURSEL, 1, 0);
     Command(RelayComboId, CBN_SELCHANGE);
-    EXPECT_EQ(START_RELAY_SWITCH, Text(Controls[StartButtonIndex]));
+    EXPECT_EQ(START_RELAY_SWITCH, TextOf(Controls[StartButtonIndex]));
 
     QueueActionAnswer(Answer(500));
     size_t n = SeenCount();
     Click(Controls[StartButtonIndex]);
     ASSERT_TRUE(WaitSeen(n + 2, 3000));
-    ASSERT_TRUE(PumpUntil([] { return Enabled(Controls[StartButtonIndex]); }, 3000));
-    EXPECT_EQ(START_RELAY_SWITCH, Text(Controls[StartButtonIndex]));
+    ASSERT_TRUE(PumpUntil([] { return IsEnabled(Controls[StartButtonIndex]); }, 3000));
+    EXPECT_EQ(START_RELAY_SWITCH, TextOf(Controls[StartButtonIndex]));
     EXPECT_EQ(1, SendMessageW(Controls[RelayComboIndex], CB_GETCURSEL, 0, 0));
 
     n = SeenCount();
     Click(Controls[StartButtonIndex]);
     ASSERT_TRUE(WaitSeen(n + 2, 3000));
-    EXPECT_TRUE(PumpUntil([] { return Text(Controls[StartButtonIndex]) == START_IDLE; }, 3000));
+    EXPECT_TRUE(PumpUntil([] { return TextOf(Controls[StartButtonIndex]) == START_IDLE; }, 3000));
     // The connector's relay applies again once the switch is done.
     EXPECT_EQ(0, SendMessageW(Controls[RelayComboIndex], CB_GETCURSEL, 0, 0));
 }
@@ -516,7 +516,7 @@ WINDOW_TEST(NewCodeAsksOnlyWhenAPhoneIsPaired)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         ShowDocument(Paired(), ONLINE_PILL);
-        ASSERT_TRUE(PumpUntil([] { return Enabled(Controls[NewQrButtonIndex]); }, 3000));
+        ASSERT_TRUE(PumpUntil([] { return IsEnabled(Controls[NewQrButtonIndex]); }, 3000));
         size_t posts = CountSeen("POST");
         BoxWatch watch;
         watch.answer = row.answer;
@@ -543,7 +543,7 @@ WINDOW_TEST(RetryInUnreachableViewStartsSupervisorAndNewGracePeriod)
     OpenWindow();
     Advance(10500);
     ASSERT_TRUE(WaitApplied(UNREACHABLE_PILL, 3000));
-    ASSERT_EQ(RETRY_START_CONNECTOR, Text(Controls[RetryButtonIndex]));
+    ASSERT_EQ(RETRY_START_CONNECTOR, TextOf(Controls[RetryButtonIndex]));
     Pump(300);
     StopTimer();
     Pump(300);
@@ -551,17 +551,17 @@ WINDOW_TEST(RetryInUnreachableViewStartsSupervisorAndNewGracePeriod)
     int calls = BackgroundCalls;
     Click(Controls[RetryButtonIndex]);
     EXPECT_EQ(calls + 1, BackgroundCalls);
-    EXPECT_EQ(STARTING_PILL, Text(Controls[StatusPillIndex]));
-    EXPECT_EQ(STARTING_PLACEHOLDER, Text(Controls[QrPlaceholderIndex]));
-    EXPECT_TRUE(Text(Controls[MessageLabelIndex]).empty());
-    EXPECT_FALSE(Shown(Controls[RetryButtonIndex]));
+    EXPECT_EQ(STARTING_PILL, TextOf(Controls[StatusPillIndex]));
+    EXPECT_EQ(STARTING_PLACEHOLDER, TextOf(Controls[QrPlaceholderIndex]));
+    EXPECT_TRUE(TextOf(Controls[MessageLabelIndex]).empty());
+    EXPECT_FALSE(IsShown(Controls[RetryButtonIndex]));
     // Its own tick polls at once (no timer runs); nothing else is sent.
     ASSERT_TRUE(WaitSeen(n + 1, 2000));
     EXPECT_EQ("GET", Seen()[n].method);
     RestartTimer();
     // Failed polls of the new grace period are silent again...
     ASSERT_TRUE(WaitSeen(n + 3, 5000));
-    EXPECT_EQ(STARTING_PILL, Text(Controls[StatusPillIndex]));
+    EXPECT_EQ(STARTING_PILL, TextOf(Controls[StatusPillIndex]));
     EXPECT_EQ(0u, CountSeen("POST"));
     // ...until it runs out.
     Advance(10000);
@@ -601,21 +601,21 @@ WINDOW_TEST(CountdownRunsAndExpiresWhileMinimised)
     StartConnector(CodeDoc(21, 65000));
     OpenWindow();
     ASSERT_TRUE(WaitApplied(ONLINE_PILL));
-    ASSERT_TRUE(PumpUntil([] { return Text(Controls[PairingCodeLabelIndex]).find(L"482913") != std::wstring::npos; },
+    ASSERT_TRUE(PumpUntil([] { return TextOf(Controls[PairingCodeLabelIndex]).find(L"482913") != std::wstring::npos; },
                           3000));
-    ASSERT_TRUE(Shown(Controls[QrViewIndex]));
+    ASSERT_TRUE(IsShown(Controls[QrViewIndex]));
     ShowWindow(H.window, SW_MINIMIZE);
     Pump(300);
     size_t n = SeenCount();
     Advance(30000, 1);
     Pump(500);
-    std::wstring label = Text(Controls[PairingCodeLabelIndex]);
+    std::wstring label = TextOf(Controls[PairingCodeLabelIndex]);
     EXPECT_NE(std::wstring::npos, label.find(L"剩余 0:3")) << "label after 30 s";
     Advance(40000, 1);
     Pump(500);
-    EXPECT_TRUE(Text(Controls[PairingCodeLabelIndex]).empty());
-    EXPECT_EQ(EXPIRED_PLACEHOLDER, Text(Controls[QrPlaceholderIndex]));
-    EXPECT_FALSE(Shown(Controls[QrViewIndex]));
+    EXPECT_TRUE(TextOf(Controls[PairingCodeLabelIndex]).empty());
+    EXPECT_EQ(EXPIRED_PLACEHOLDER, TextOf(Controls[QrPlaceholderIndex]));
+    EXPECT_FALSE(IsShown(Controls[QrViewIndex]));
     EXPECT_EQ(n, SeenCount());
     EXPECT_EQ(0u, ControllerStateForTest()->nextPollAt);
     SetDocument(Online());

@@ -53,7 +53,7 @@ WINDOW_TEST(SlowAndDrippingConnector)
     seen.erase(seen.begin(), seen.begin() + before);
     EXPECT_GE(seen.size(), 4u);
     ExpectOneAtATime(seen);
-    EXPECT_EQ(ONLINE_PILL, Text(Controls[StatusPillIndex]));
+    EXPECT_EQ(ONLINE_PILL, TextOf(Controls[StatusPillIndex]));
 }
 
 WINDOW_TEST(ResettingConnector)
@@ -83,7 +83,7 @@ WINDOW_TEST(ResettingConnector)
     seen.erase(seen.begin(), seen.begin() + before);
     EXPECT_GE(seen.size(), 5u);
     ExpectOneAtATime(seen);
-    EXPECT_EQ(UNREACHABLE_PILL, Text(Controls[StatusPillIndex]));
+    EXPECT_EQ(UNREACHABLE_PILL, TextOf(Controls[StatusPillIndex]));
 }
 
 WINDOW_TEST(AlternatingGoodAndBadDocumentsNeverShowPartOfOne)
@@ -113,9 +113,9 @@ WINDOW_TEST(AlternatingGoodAndBadDocumentsNeverShowPartOfOne)
         if (i % 2)
             answer->body = badVariants[(i / 2) % 3];
     }, 16000, [&] {
-        std::wstring message = Text(Controls[MessageLabelIndex]);
-        partShown += Text(Controls[StatusPillIndex]) == ERROR_PILL || message == L"不完整的状态" ||
-                     Text(Controls[DeviceNameEditIndex]) == L"残缺的名字" ||
+        std::wstring message = TextOf(Controls[MessageLabelIndex]);
+        partShown += TextOf(Controls[StatusPillIndex]) == ERROR_PILL || message == L"不完整的状态" ||
+                     TextOf(Controls[DeviceNameEditIndex]) == L"残缺的名字" ||
                      SendMessageW(Controls[RelayComboIndex], CB_GETCURSEL, 0, 0) == 1;
         goodShown += message == L"完整的状态";
     });
@@ -140,5 +140,5 @@ WINDOW_TEST(RedirectingConnectorIsNotFollowed)
     for (const SeenRequest& r : seen)
         EXPECT_EQ(STATUS_PATH, r.path);
     ExpectOneAtATime(seen);
-    EXPECT_EQ(UNREACHABLE_PILL, Text(Controls[StatusPillIndex]));
+    EXPECT_EQ(UNREACHABLE_PILL, TextOf(Controls[StatusPillIndex]));
 }

@@ -343,27 +343,10 @@ void RunSimulated(uint64_t ms, const std::function<void()>& eachStep)
 
 // ---- controls --------------------------------------------------------------------------------------
 
-std::wstring Text(HWND control)
-{
-    wchar_t text[512] = {};
-    GetWindowTextW(control, text, 512);
-    return text;
-}
-
-bool Shown(HWND control)
-{
-    return (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0;
-}
-
-bool Enabled(HWND control)
-{
-    return IsWindowEnabled(control) != 0;
-}
-
 void Click(HWND button)
 {
-    ASSERT_TRUE(Enabled(button));
-    ASSERT_TRUE(Shown(button));
+    ASSERT_TRUE(IsEnabled(button));
+    ASSERT_TRUE(IsShown(button));
     SendMessageW(button, BM_CLICK, 0, 0);
 }
 
@@ -374,14 +357,7 @@ void Command(int id, int code)
 
 bool WaitApplied(const wchar_t* pill, DWORD timeoutMs)
 {
-    return PumpUntil([&] { return Text(Controls[StatusPillIndex]) == pill; }, timeoutMs);
-}
-
-std::wstring Wide(const char* utf8)
-{
-    wchar_t out[2048] = {};
-    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, out, 2048);
-    return out;
+    return PumpUntil([&] { return TextOf(Controls[StatusPillIndex]) == pill; }, timeoutMs);
 }
 
 // Every child ends its window and server, whatever the test did; a failed assertion leaves them behind.

@@ -103,17 +103,12 @@ void Advance(uint64_t ms, int wallToo = 0);
 // Lets ms of simulated time pass quickly: small clock steps with real pumping in between.
 void RunSimulated(uint64_t ms, const std::function<void()>& eachStep = nullptr);
 
-std::wstring Text(HWND control);
-bool Shown(HWND control);
-bool Enabled(HWND control);
 // BM_CLICK on a button (which must be enabled and visible for a user to press it).
 void Click(HWND button);
 // A WM_COMMAND as the window would receive it from a control or from the dialog keyboard handling.
 void Command(int id, int code = 0);
 // Waits until the status pill shows this text.
 bool WaitApplied(const wchar_t* pill, DWORD timeoutMs = 5000);
-
-std::wstring Wide(const char* utf8);
 
 // These two watch the messages sent to the window through a thread hook, which under Wine costs every
 // sent message of the thread server calls; tests that time the window leave them off.

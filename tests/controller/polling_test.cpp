@@ -59,7 +59,7 @@ WINDOW_TEST(MinimisedWindowPollsWhenRestored)
     Advance(10500);
     Pump(600);
     EXPECT_EQ(0u, SeenCount());
-    EXPECT_EQ(STARTING_PILL, Text(Controls[StatusPillIndex]));
+    EXPECT_EQ(STARTING_PILL, TextOf(Controls[StatusPillIndex]));
     ShowWindow(H.window, SW_RESTORE);
     ASSERT_TRUE(WaitApplied(UNREACHABLE_PILL, 3000));
     EXPECT_EQ(1u, SeenCount());
@@ -73,21 +73,21 @@ WINDOW_TEST(ConnectorComingUpLateShowsOnlyStartUpTexts)
     OpenWindow(SW_SHOWNORMAL, port);
     int wrongText = 0;
     auto startUpLook = [&] {
-        std::wstring pill = Text(Controls[StatusPillIndex]);
+        std::wstring pill = TextOf(Controls[StatusPillIndex]);
         if (pill != STARTING_PILL && pill != IDLE_PILL)
             ++wrongText;
-        if (pill == STARTING_PILL && Text(Controls[QrPlaceholderIndex]) != STARTING_PLACEHOLDER)
+        if (pill == STARTING_PILL && TextOf(Controls[QrPlaceholderIndex]) != STARTING_PLACEHOLDER)
             ++wrongText;
-        if (Text(Controls[RetryButtonIndex]) == RETRY_START_CONNECTOR)
+        if (TextOf(Controls[RetryButtonIndex]) == RETRY_START_CONNECTOR)
             ++wrongText;
         return false;
     };
     PumpUntil(startUpLook, 3000);
-    EXPECT_EQ(STARTING_PILL, Text(Controls[StatusPillIndex]));
+    EXPECT_EQ(STARTING_PILL, TextOf(Controls[StatusPillIndex]));
     StartConnector(Doc{}, port);
     EXPECT_TRUE(PumpUntil([&] {
         startUpLook();
-        return Text(Controls[StatusPillIndex]) == IDLE_PILL;
+        return TextOf(Controls[StatusPillIndex]) == IDLE_PILL;
     }, 5000));
     EXPECT_EQ(0, wrongText);
 }
@@ -105,13 +105,13 @@ WINDOW_TEST(NeverAnsweringConnector)
     uint64_t opened = GetTickCount64();
     ASSERT_TRUE(WaitSeen(3, 5000));
     EXPECT_LE(SeenCount(), (GetTickCount64() - opened) / 150 + 2);
-    EXPECT_EQ(STARTING_PILL, Text(Controls[StatusPillIndex]));
-    EXPECT_EQ(STARTING_PLACEHOLDER, Text(Controls[QrPlaceholderIndex]));
+    EXPECT_EQ(STARTING_PILL, TextOf(Controls[StatusPillIndex]));
+    EXPECT_EQ(STARTING_PLACEHOLDER, TextOf(Controls[QrPlaceholderIndex]));
 
     Advance(9500);
     ASSERT_TRUE(WaitApplied(UNREACHABLE_PILL, 3000));
-    EXPECT_EQ(L"无法读取本机连接状态", Text(Controls[WorkbenchLabelIndex]));
-    EXPECT_EQ(RETRY_START_CONNECTOR, Text(Controls[RetryButtonIndex]));
+    EXPECT_EQ(L"无法读取本机连接状态", TextOf(Controls[WorkbenchLabelIndex]));
+    EXPECT_EQ(RETRY_START_CONNECTOR, TextOf(Controls[RetryButtonIndex]));
 
     // Counted from the unreachable view on: the failed poll that brought it may have reached the
     // connector before the jump of 9.5 s above, so its time says nothing about the schedule after it.
@@ -120,7 +120,7 @@ WINDOW_TEST(NeverAnsweringConnector)
     RunSimulated(20000);
     std::vector<SeenRequest> gets = Gets(before);
     ExpectPollEvery2s(gets, TickNow() - start);
-    EXPECT_EQ(UNREACHABLE_PILL, Text(Controls[StatusPillIndex]));
+    EXPECT_EQ(UNREACHABLE_PILL, TextOf(Controls[StatusPillIndex]));
 }
 
 struct BadAnswer {
@@ -140,7 +140,7 @@ WINDOW_TEST(AcceptedDocumentEndsGraceAndRejectedDocumentIsAFailedPoll)
     SetDocumentText(crlf);
     OpenWindow();
     ASSERT_TRUE(WaitSeen(3, 5000));
-    EXPECT_EQ(STARTING_PILL, Text(Controls[StatusPillIndex]));
+    EXPECT_EQ(STARTING_PILL, TextOf(Controls[StatusPillIndex]));
     SetDocument(good);
     ASSERT_TRUE(WaitApplied(IDLE_PILL));
 
@@ -205,5 +205,5 @@ WINDOW_TEST(SteadyStateAsksEvery2sAndChangesNothing)
     EXPECT_GE(gets.size(), 30u);
     EXPECT_EQ(0, ScreenTextWrites());
     EXPECT_EQ(0, ScreenPaints());
-    EXPECT_EQ(ONLINE_PILL, Text(Controls[StatusPillIndex]));
+    EXPECT_EQ(ONLINE_PILL, TextOf(Controls[StatusPillIndex]));
 }

@@ -266,14 +266,14 @@ WINDOW_TEST(HostileConnectorForTenSimulatedMinutes)
     int leaks = 0;
     auto check = [&] {
         for (HWND child = GetWindow(H.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-            std::wstring text = Text(child);
+            std::wstring text = TextOf(child);
             if (text.find(MarkerWide) != std::wstring::npos && !leaks++)
                 leaked = text;
             shown.insert(text);
         }
         bool thirdParty = SendMessageW(Controls[RelayComboIndex], CB_GETCURSEL, 0, 0) == 1;
-        if ((thirdParty || Text(Controls[StatusPillIndex]) == L"●  连接失败") && !leaks++)
-            leaked = thirdParty ? L"the third-party relay selected" : Text(Controls[StatusPillIndex]);
+        if ((thirdParty || TextOf(Controls[StatusPillIndex]) == L"●  连接失败") && !leaks++)
+            leaked = thirdParty ? L"the third-party relay selected" : TextOf(Controls[StatusPillIndex]);
     };
     Doc first = ValidDoc(0, "idle");
     StartConnector(first);

@@ -43,7 +43,7 @@ WINDOW_TEST(FuzzedDeviceNamesGiveWellFormedStartBodies)
     const int names = 60;
     for (int i = 0; i < names && !::testing::Test::HasFailure(); ++i) {
         SCOPED_TRACE("name " + std::to_string(i) + " (seed " + std::to_string(seed) + ")");
-        ASSERT_TRUE(PumpUntil([] { return Enabled(Controls[StartButtonIndex]) && Shown(Controls[StartButtonIndex]); }, 10000));
+        ASSERT_TRUE(PumpUntil([] { return IsEnabled(Controls[StartButtonIndex]) && IsShown(Controls[StartButtonIndex]); }, 10000));
         std::wstring name = FuzzedName(rng);
         SetWindowTextW(Controls[DeviceNameEditIndex], name.c_str());
         int relay = int(rng() % 2);

@@ -309,3 +309,21 @@ std::string Narrow(const std::wstring& text)
         WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &bytes[0], n, nullptr, nullptr);
     return bytes;
 }
+
+std::wstring TextOf(HWND control)
+{
+    wchar_t buffer[4096];
+    buffer[0] = 0;
+    GetWindowTextW(control, buffer, 4096);
+    return buffer;
+}
+
+int IsShown(HWND control)
+{
+    return (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+int IsEnabled(HWND control)
+{
+    return (GetWindowLongW(control, GWL_STYLE) & WS_DISABLED) == 0;
+}

@@ -68,3 +68,8 @@ bool FileExists(const std::wstring& path);
 
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);
+
+// A control as a user sees it: its text, and its own WS_VISIBLE and WS_DISABLED styles.
+std::wstring TextOf(HWND control);
+int IsShown(HWND control);
+int IsEnabled(HWND control);

@@ -309,20 +309,6 @@ TEST_F(Presentation, QrPixelsFor21To177ModulesIn212Pixels)
     }
 }
 
-TEST_F(Presentation, AViewSmallerThanTheSymbolPlusMarginStaysWhite)
-{
-    Doc d = CodeDoc(21, 600000, std::string(441, '1'));
-    Apply(d);
-    SetWindowPos(Controls[QrViewIndex], nullptr, 0, 0, 28, 40, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    InvalidateRect(Controls[QrViewIndex], nullptr, FALSE);
-    Pixels p = CaptureClient(Controls[QrViewIndex]);
-    SetWindowPos(Controls[QrViewIndex], nullptr, 0, 0, 212, 212, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ASSERT_EQ(28, p.width);
-    EXPECT_EQ(0, WrongPixels(p, d.matrix, 21, 0, 0));
-    p = CaptureClient(Controls[QrViewIndex]);
-    EXPECT_EQ(0, WrongPixels(p, d.matrix, 21, 7, 32)) << "full size again";
-}
-
 TEST_F(Presentation, TheCountdownRunsOnTheTickAndItsExpiryAsksForAPollEvenWhileMinimised)
 {
     Apply(CodeDoc(21, 90500));
@@ -370,19 +356,6 @@ TEST_F(Presentation, HugeExpiryShowsACountdownThatFitsTheLabel)
     RECT label;
     GetClientRect(Controls[PairingCodeLabelIndex], &label);
     EXPECT_LT(extent.cx, label.right);
-}
-
-TEST_F(Presentation, SameOfferTwiceKeepsTheLabelText)
-{
-    Doc d;
-    d.newVersion = "3.3.0";
-    d.link = "https://example.com/x";
-    Apply(d);
-    SetTextCounter counter;
-    Apply(d);
-    EXPECT_EQ(0, counter.For(Controls[UpdateLabelIndex]));
-    EXPECT_TRUE(IsShown(Controls[UpdateLabelIndex]));
-    EXPECT_TRUE(IsShown(Controls[DownloadButtonIndex]));
 }
 
 namespace {

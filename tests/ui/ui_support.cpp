@@ -61,24 +61,6 @@ void ResetWindowState()
     Pump();
 }
 
-std::wstring TextOf(HWND control)
-{
-    wchar_t buffer[4096];
-    buffer[0] = 0;
-    GetWindowTextW(control, buffer, 4096);
-    return buffer;
-}
-
-int IsShown(HWND control)
-{
-    return (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0;
-}
-
-int IsEnabled(HWND control)
-{
-    return (GetWindowLongW(control, GWL_STYLE) & WS_DISABLED) == 0;
-}
-
 RECT ClientRectOf(HWND control)
 {
     RECT r;

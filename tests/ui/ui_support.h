@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 #include "api/status_document.h"
+#include "process_util.h"
 #include "status_doc.h"
 
 enum { TestPort = 8093 };
@@ -22,9 +23,6 @@ void PaintNow();
 // Clears the controller flags, deadlines and clock shifts that earlier tests may have left.
 void ResetWindowState();
 
-std::wstring TextOf(HWND control);
-int IsShown(HWND control);        // WS_VISIBLE of the control itself
-int IsEnabled(HWND control);      // not WS_DISABLED
 RECT ClientRectOf(HWND control);  // window rectangle in main-window client coordinates
 
 
