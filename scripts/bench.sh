@@ -52,7 +52,7 @@ size_kib=$(( ($(stat -c %s "$strip_copy") + 1023) / 1024 ))
 base_kib=$(( ($(stat -c %s "$bin/baseline.exe") + 1023) / 1024 ))
 imports=$(x86_64-w64-mingw32-objdump -p "$strip_copy" | awk '/DLL Name/ { print $3 }' | tr '\n' ' ')
 # Every import must be a DLL that ships with Windows (no compiler runtime DLLs).
-system_dlls=" KERNEL32.dll USER32.dll GDI32.dll WINHTTP.dll SHELL32.dll ADVAPI32.dll COMCTL32.dll msvcrt.dll ole32.dll "
+system_dlls=" KERNEL32.dll USER32.dll GDI32.dll WINHTTP.dll SHELL32.dll ADVAPI32.dll bcrypt.dll COMCTL32.dll msvcrt.dll ole32.dll "
 non_system=0
 for dll in $imports; do
   [[ "${system_dlls,,}" == *" ${dll,,} "* ]] || { echo "not a system DLL: $dll"; non_system=$((non_system + 1)); }
