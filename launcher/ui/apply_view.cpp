@@ -16,16 +16,15 @@ static void ApplyControl(HWND control, const ControlView& c)
         return;
     if (c.setText)
         SetTextIfChanged(control, c.text);
-    // A control that is disabled or hidden while it has the focus hands it to the window first.
-    int enabled = IsWindowEnabled(control) != 0;
-    if (c.enabled != Keep && enabled != c.enabled) {
+    // A control that is disabled or hidden while it has the focus hands it to the window first. What the
+    // view keeps is not even looked at: the countdown applies a view on every tick.
+    if (c.enabled != Keep && (IsWindowEnabled(control) != 0) != c.enabled) {
         if (!c.enabled)
             KeepFocusFrom(control);
         EnableWindow(control, c.enabled);
     }
     // The control's own visibility, whatever its parent's (the window may be minimised or not shown yet).
-    int visible = (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0;
-    if (c.shown != Keep && visible != c.shown) {
+    if (c.shown != Keep && ((GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0) != c.shown) {
         if (!c.shown)
             KeepFocusFrom(control);
         ShowWindow(control, c.shown ? SW_SHOWNA : SW_HIDE);

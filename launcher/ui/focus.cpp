@@ -27,23 +27,23 @@ static void MoveFocus(HWND target)
     SendMessageW(WindowRole.mainWindow, WM_NEXTDLGCTL, (WPARAM)target, TRUE);
 }
 
-static int IsPushButton(HWND control)
+// DLGC_DEFPUSHBUTTON or DLGC_UNDEFPUSHBUTTON for a push button, else 0.
+static UINT PushButtonCode(HWND control)
 {
-    if (!control)
-        return 0;
-    UINT code = (UINT)SendMessageW(control, WM_GETDLGCODE, 0, 0);
-    return (code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0;
+    UINT code = control ? (UINT)SendMessageW(control, WM_GETDLGCODE, 0, 0) : 0;
+    return code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON);
 }
 
 // One default button, as in a dialog box: the focused push button, else StartButton.
 static void UpdateDefaultButton()
 {
     HWND focus = GetFocus();
-    HWND chosen = IsOurControl(focus) && IsPushButton(focus) ? focus : Controls[StartButtonIndex];
+    HWND chosen = IsOurControl(focus) && PushButtonCode(focus) ? focus : Controls[StartButtonIndex];
     for (HWND control : Controls) {
-        if (!IsPushButton(control))
+        UINT code = PushButtonCode(control);
+        if (!code)
             continue;
-        int isDefault = (SendMessageW(control, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) != 0;
+        int isDefault = (code & DLGC_DEFPUSHBUTTON) != 0;
         if (isDefault != (control == chosen))
             SendMessageW(control, BM_SETSTYLE, control == chosen ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
     }
